@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Builds Velmora and starts it on the current display: scripts/start.sh [picture files] [-i file.ini]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/install-deps.sh
+
+B=${VELMORA_BUILD:-build}
+cmake -S . -B "$B" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_TESTS=OFF \
+  -DVELMORA_BENCH=OFF >/dev/null
+cmake --build "$B" -j2 --target velmora
+
+if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
+  echo "Velmora braucht eine grafische Anzeige, DISPLAY ist nicht gesetzt: starten Sie es mit 'xvfb-run -s \"-screen 0 1280x1024x24\" bash scripts/start.sh'." >&2
+  exit 1
+fi
+exec "$B/velmora" "$@"

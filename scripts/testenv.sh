@@ -1,0 +1,126 @@
+#!/usr/bin/env bash
+# Runs a command inside Velmora's private test environment:
+#   scripts/testenv.sh <command> [args...]
+# - a temporary HOME, XDG_CONFIG_HOME, XDG_RUNTIME_DIR (nothing of the user's settings is seen),
+# - a virtual X server (Xvfb) on a free display, exported as DISPLAY for tests that need a real
+#   window system (widget tests themselves use the offscreen platform),
+# - a private CUPS scheduler on a socket in the temporary folder (CUPS_SERVER), with no printers:
+#   tests add their own file: queues with lpadmin,
+# - SANE restricted to its test backend (SANE_CONFIG_DIR).
+# Everything started here is stopped by process id when the command ends, also when it fails or
+# is interrupted. The machine's own printers, scanners and settings are never touched.
+set -uo pipefail
+
+T=$(mktemp -d /tmp/velmora-test.XXXXXX)
+# CUPS runs its filters as the unprivileged lp user: they must be able to reach the queues' output.
+chmod 755 "$T"
+PIDS=()
+
+cleanup() {
+  local pid
+  for pid in "${PIDS[@]}"; do
+    kill "$pid" 2>/dev/null
+  done
+  for pid in "${PIDS[@]}"; do
+    # wait only works for our own children; poll for the rest
+    for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    kill -9 "$pid" 2>/dev/null
+  done
+  [ -n "${VELMORA_KEEP_TESTENV:-}" ] || rm -rf "$T"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+export HOME=$T/home XDG_CONFIG_HOME=$T/home/.config XDG_RUNTIME_DIR=$T/runtime
+mkdir -p "$HOME" "$XDG_CONFIG_HOME" && mkdir -m700 "$XDG_RUNTIME_DIR"
+unset APPDATA PRINTER LPDEST
+export VELMORA_TEST_TMP=$T
+# Qt reads the number format from these; the copier's tests expect the German one.
+export LANG=de_DE.UTF-8 LC_ALL= LANGUAGE=de
+
+start_xvfb() {
+  local n
+  for n in $(seq 90 140); do
+    [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
+    Xvfb ":$n" -screen 0 1280x1024x24 -dpi 96 -nolisten tcp >"$T/xvfb.log" 2>&1 &
+    local pid=$!
+    PIDS+=("$pid")
+    for _ in $(seq 100); do
+      if xdpyinfo -display ":$n" >/dev/null 2>&1; then
+        export DISPLAY=":$n"
+        return 0
+      fi
+      kill -0 "$pid" 2>/dev/null || break
+      sleep 0.1
+    done
+  done
+  echo "testenv: could not start Xvfb" >&2
+  return 1
+}
+
+start_cups() {
+  local c=$T/cups
+  mkdir -p "$c"/{etc/ppd,spool/tmp,cache,run,log} "$T/out"
+  cat >"$c/etc/cups-files.conf" <<CONF
+ServerRoot $c/etc
+RequestRoot $c/spool
+TempDir $c/spool/tmp
+CacheDir $c/cache
+StateDir $c/run
+AccessLog $c/log/access_log
+ErrorLog $c/log/error_log
+PageLog $c/log/page_log
+Printcap $c/etc/printcap
+FileDevice Yes
+SystemGroup root
+LogFileGroup root
+CONF
+  cat >"$c/etc/cupsd.conf" <<CONF
+Listen $c/run/cups.sock
+LogLevel info
+Browsing No
+BrowseLocalProtocols none
+WebInterface No
+DefaultShared No
+ErrorPolicy abort-job
+<Location />
+  Order allow,deny
+  Allow all
+</Location>
+<Location /admin>
+  Order allow,deny
+  Allow all
+</Location>
+<Policy default>
+  <Limit All>
+    Order deny,allow
+  </Limit>
+</Policy>
+CONF
+  cupsd -f -c "$c/etc/cupsd.conf" -s "$c/etc/cups-files.conf" >"$c/log/cupsd.out" 2>&1 &
+  PIDS+=("$!")
+  export CUPS_SERVER=$c/run/cups.sock VELMORA_TEST_CUPS_DIR=$c VELMORA_TEST_OUT=$T/out
+  for _ in $(seq 100); do
+    lpstat -r >/dev/null 2>&1 && return 0
+    sleep 0.1
+  done
+  echo "testenv: could not start cupsd (see $c/log)" >&2
+  return 1
+}
+
+setup_sane() {
+  mkdir -p "$T/sane" && echo test >"$T/sane/dll.conf"
+  if [ -f /etc/sane.d/test.conf ]; then
+    sed -e 's/^number_of_devices.*/number_of_devices 1/' -e 's/^geometry_max.*/geometry_max 300.0/' \
+        -e 's/^br_x.*/br_x 210.0/' -e 's/^br_y.*/br_y 297.0/' -e 's/^mode.*/mode Color/' \
+        -e 's/^resolution .*/resolution 300/' -e 's/^test-picture.*/test-picture "Color pattern"/' \
+        /etc/sane.d/test.conf >"$T/sane/test.conf"
+  fi
+  export SANE_CONFIG_DIR=$T/sane
+}
+
+start_xvfb || exit 1
+start_cups || exit 1
+setup_sane
+
+"$@"
