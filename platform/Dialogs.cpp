@@ -1,0 +1,150 @@
+#include "platform/Dialogs.h"
+
+#include <QColorDialog>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QPrintDialog>
+#include <QPrinter>
+
+namespace {
+
+QMessageBox::Icon ToQt(MsgIcon icon) {
+    switch (icon) {
+    case MsgIcon::Information:
+        return QMessageBox::Information;
+    case MsgIcon::Warning:
+        return QMessageBox::Warning;
+    case MsgIcon::Critical:
+        return QMessageBox::Critical;
+    case MsgIcon::Question:
+        return QMessageBox::Question;
+    case MsgIcon::None:
+        break;
+    }
+    return QMessageBox::NoIcon;
+}
+
+// Patterns on Linux are case-sensitive, but the copier's filters are written for a file system
+// that ignores case ("*.BMP"): offer both spellings of every pattern.
+QString BothCases(const QString& patterns) {
+    QStringList out;
+    for (const QString& p : patterns.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+        const QString t = p.trimmed();
+        if (!out.contains(t.toLower()))
+            out << t.toLower();
+        if (!out.contains(t.toUpper()))
+            out << t.toUpper();
+    }
+    return out.join(QLatin1Char(' '));
+}
+
+QString ApplyDefaultExt(const QString& fileName, const QString& defaultExt) {
+    if (fileName.isEmpty() || defaultExt.isEmpty() || !QFileInfo(fileName).suffix().isEmpty())
+        return fileName;
+    return fileName + QLatin1Char('.') + defaultExt;
+}
+
+class QtDialogs final : public Dialogs {
+public:
+    int Message(QWidget* parent, const MessageRequest& r) override {
+        // Velmora's own multi-line texts separate lines with a bare carriage return, which Qt's
+        // labels do not break on.
+        QString text = r.Text;
+        text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"))
+            .replace(QLatin1Char('\r'), QLatin1Char('\n'));
+        QMessageBox box(ToQt(r.Icon), r.Caption, text, QMessageBox::NoButton, parent);
+        struct Map {
+            int ours;
+            QMessageBox::StandardButton qt;
+        };
+        static const Map map[] = {{MsgYes, QMessageBox::Yes},
+                                  {MsgNo, QMessageBox::No},
+                                  {MsgOk, QMessageBox::Ok},
+                                  {MsgCancel, QMessageBox::Cancel}};
+        for (const Map& m : map)
+            if (r.Buttons & m.ours)
+                box.addButton(m.qt);
+        const int pressed = box.exec();
+        for (const Map& m : map)
+            if (pressed == m.qt)
+                return m.ours;
+        return (r.Buttons & MsgCancel) ? MsgCancel : (r.Buttons & MsgNo) ? MsgNo : MsgOk;
+    }
+
+    bool OpenFile(QWidget* parent, FileDialogRequest& r) override { return Run(parent, r, false); }
+    bool SaveFile(QWidget* parent, FileDialogRequest& r) override { return Run(parent, r, true); }
+
+    bool ChooseColor(QWidget* parent, QColor& color) override {
+        const QColor chosen = QColorDialog::getColor(color, parent);
+        if (!chosen.isValid())
+            return false;
+        color = chosen;
+        return true;
+    }
+
+    bool PrinterSetup(QWidget* parent, QPrinter& printer, const QString& title) override {
+        QPrintDialog dialog(&printer, parent);
+        dialog.setWindowTitle(title);
+        // Page ranges and copies are the copier's own business (page list, copies field).
+        dialog.setOption(QAbstractPrintDialog::PrintPageRange, false);
+        dialog.setOption(QAbstractPrintDialog::PrintCurrentPage, false);
+        dialog.setOption(QAbstractPrintDialog::PrintSelection, false);
+        dialog.setOption(QAbstractPrintDialog::PrintCollateCopies, false);
+        dialog.setOption(QAbstractPrintDialog::PrintToFile, false);
+        return dialog.exec() == QDialog::Accepted;
+    }
+
+private:
+    static bool Run(QWidget* parent, FileDialogRequest& r, bool save) {
+        QFileDialog dialog(parent, r.Title, r.InitialDir);
+        dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+        dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+        QStringList qtFilters;
+        const QStringList parts = r.Filter.split(QLatin1Char('|'));
+        for (int i = 0; i + 1 < parts.size(); i += 2)
+            qtFilters << parts[i].trimmed() + QStringLiteral(" (") + BothCases(parts[i + 1]) +
+                             QLatin1Char(')');
+        dialog.setNameFilters(qtFilters);
+        if (r.FilterIndex >= 1 && r.FilterIndex <= qtFilters.size())
+            dialog.selectNameFilter(qtFilters[r.FilterIndex - 1]);
+        if (!r.DefaultExt.isEmpty())
+            dialog.setDefaultSuffix(r.DefaultExt);
+        if (!r.OverwritePrompt)
+            dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+        if (!r.FileName.isEmpty())
+            dialog.selectFile(r.FileName);
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+            return false;
+        r.FileName = ApplyDefaultExt(dialog.selectedFiles().first(), r.DefaultExt);
+        r.FilterIndex = static_cast<int>(qtFilters.indexOf(dialog.selectedNameFilter())) + 1;
+        if (r.FilterIndex < 1)
+            r.FilterIndex = 1;
+        return true;
+    }
+};
+
+Dialogs* g_installed = nullptr;
+
+} // namespace
+
+Dialogs::~Dialogs() = default;
+
+Dialogs& Dialogs::Get() {
+    static QtDialogs qtDialogs;
+    return g_installed ? *g_installed : qtDialogs;
+}
+
+void Dialogs::Install(Dialogs* dialogs) {
+    g_installed = dialogs;
+}
+
+int ShowMessage(QWidget* parent, const QString& text, const QString& caption, MsgIcon icon,
+                int buttons) {
+    MessageRequest r;
+    r.Text = text;
+    r.Caption = caption;
+    r.Icon = icon;
+    r.Buttons = buttons;
+    return Dialogs::Get().Message(parent, r);
+}
