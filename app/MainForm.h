@@ -1,0 +1,223 @@
+#pragma once
+// Velmora's main window. It is the hub of the copier: it owns the scanner session, the shared
+// printer properties, every picture record and the preview bitmap, and its handlers carry the
+// behaviour of each subsystem. The controls come from MainForm.ui under their own names.
+//
+// Each subsystem defines its part of the window in its own folder (twain/MainForm_Twain.cpp,
+// layout/MainForm_Layout.cpp, ...) and binds its own controls in its Setup...Handlers(); the
+// sections below follow the same order.
+
+#include "platform/Dialogs.h"
+#include "ui_MainForm.h"
+
+#include <QCursor>
+#include <QImage>
+#include <QList>
+#include <QMainWindow>
+#include <QPointer>
+#include <QString>
+#include <map>
+#include <memory>
+#include <optional>
+
+class Exception;
+class QAbstractButton;
+class QCloseEvent;
+class TCommandLineHandler;
+class THelpWindow;
+class TPicProperties;
+class TPrinterProperties;
+class TTwain;
+
+class TMainForm : public QMainWindow, private Ui::TMainForm {
+    Q_OBJECT
+
+public:
+    explicit TMainForm(QWidget* parent = nullptr);
+    ~TMainForm() override;
+
+    // =========================================================================================
+    // Application shell: start-up, shut-down, help, unexpected errors, settings
+    // =========================================================================================
+
+    // Window events of the start and the end of the run.
+    void FormCreate();
+    void FormShow();
+    void FormClose();
+    void FormDestroy();
+
+    void MCloseClick();
+    void Hilfe1Click();
+    void Hilfebenutzen1Click();
+
+    void ReadSettings(const QString& IniFile);
+    void WriteSettings(const QString& IniFile);
+
+    // The application-wide handler of errors that escape an event handler.
+    void HandleAppException(const Exception& E);
+    void ShowDiagnosticReport(const QString& Msg);
+
+    // The help viewer, once it was opened; nullptr before.
+    THelpWindow* HelpViewer() const;
+
+    // Off-screen image of the preview; empty (no value) once the window has closed.
+    std::optional<QImage> PreviewBitmap;
+    // Size of the printable area in the preview, in screen pixels.
+    int PrevXSize = 0;
+    int PrevYSize = 0;
+    // While false, the zoom edits' change handler ignores changes the program makes itself.
+    bool UpdatesEnabled = false;
+    // Path of the settings file.
+    QString IniFileName;
+    // Base of every print job title.
+    QString PrintTitle;
+    // Printer and fax jobs started in this run.
+    int PrintJobCount = 0;
+    // Suggested base name when all pictures are saved.
+    QString DefaultFilename;
+    // The parsed command line; lives from window creation to the end of the first show.
+    std::unique_ptr<TCommandLineHandler> CmdLineHandler;
+    // The preview's cursor over the picture.
+    QCursor HandCursor;
+
+    // =========================================================================================
+    // Scanner acquisition
+    // =========================================================================================
+
+    void GetPicBtnClick(QObject* Sender);
+    bool ScanPics(bool Normal, int DPI);
+    void MScannersettingsClick();
+    void MustekspezialItemClick();
+    // The resolution edit of the Mustek driver's preview window, or nullptr.
+    QWidget* FindMustekDPIEdit();
+
+    std::unique_ptr<TTwain> Twain;
+
+    // =========================================================================================
+    // Copy layout: copy geometry, preview and positioning
+    // =========================================================================================
+
+    void UpdatePicInfo(bool Center);
+    void ShowZoomValues();
+    void XZoomEditChange(QObject* Sender);
+    void BothBoxClick();
+    void CenterSizeBtnClick();
+    void CenterPosBtnClick();
+    void XPosEditChange();
+    void YPosEditChange();
+    void SrcXDPIEditExit(QObject* Sender);
+    void SrcXDPIEditKeyDown(QObject* Sender, int& Key, Qt::KeyboardModifiers Shift);
+
+    void FormResize();
+    void PaintPanelResize();
+    void PreviewPaintBoxPaint();
+    void PaperColorLabelClick();
+    void PaperColorShapeMouseUp(Qt::MouseButton Button, Qt::KeyboardModifiers Shift, int X, int Y);
+    void PreviewPaintBoxMouseDown(Qt::MouseButton Button, Qt::KeyboardModifiers Shift, int X,
+                                  int Y);
+    void PreviewPaintBoxMouseMove(Qt::KeyboardModifiers Shift, int X, int Y);
+    void PreviewPaintBoxMouseUp(Qt::MouseButton Button, Qt::KeyboardModifiers Shift, int X, int Y);
+    int EdgeBandWidth() const;
+    int EdgeBandHeight() const;
+
+    // The record shared by every picture: printable area and resolution of the output device.
+    std::unique_ptr<TPrinterProperties> PrinterProps;
+    // Mouse state of the preview.
+    bool Dragging = false;
+    int DragEdges = 0; // 1 left, 2 top, 4 right, 8 bottom; 0 moves the whole picture
+    int DownX = 0;
+    int DownY = 0;
+    int DownWidth = 0;
+    int DownHeight = 0;
+
+    // =========================================================================================
+    // Output: output targets, printer information, printing
+    // =========================================================================================
+
+    void PrinterBtnClick();
+    void FaxBtnClick();
+    void BitmapBtnClick();
+    void SetupBtnClick();
+    void UpdatePrinterInfo();
+    void SelectPrinter(int Index);
+    int CurrentPrinterIndex();
+    void PrintBtnClick(QObject* Sender = nullptr);
+    QList<TPicProperties*> GetPrintPics();
+    // Character filter of PagesEdit; setting Key to QChar() discards the character.
+    void PagesEditKeyPress(QObject* Sender, QChar& Key);
+
+    // The "Sichere in Datei" dialog of the bitmap target; remembers the last file chosen.
+    FileDialogRequest SaveToBmpDialog;
+
+    // =========================================================================================
+    // Picture collection and files
+    // =========================================================================================
+
+    void AddNewPic();
+    void ClosePic();
+    QAbstractButton* FindPicBtn(int n);
+    void SelectPic(int n);
+    void PicBtnClick(QAbstractButton* Sender);
+    // The window's own key handler; sees every key press of the window before its controls.
+    // Setting Key to 0 consumes the key.
+    void FormKeyDown(int& Key, Qt::KeyboardModifiers Shift);
+    void PicCloseItemClick();
+    void Datei1Click();
+
+    void PicOpenItemClick();
+    void PicInsertItemClick();
+    void PicSaveAsItemClick();
+    void Bildkopieren1Click();
+    void SaveAllPicsItemClick();
+    void LoadPicFromFile(const QString& FileName);
+    void CheckLoadedPic();
+    void SavePicToFile(const QString& FileName);
+    void SaveBitmapToFile(const QImage& Bitmap, const QString& FileName);
+
+    // The current picture; never null while the window exists.
+    TPicProperties* pic = nullptr;
+    // Page number of the current picture.
+    int CurrentPicNo = 1;
+    // The picture record of every page button. The window owns the records.
+    std::map<QAbstractButton*, std::unique_ptr<TPicProperties>> PicRecords;
+
+    // =========================================================================================
+    // About box
+    // =========================================================================================
+
+    void About1Click();
+
+protected:
+    void setVisible(bool visible) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void SetupShellHandlers();
+    void SetupTwainHandlers();
+    void SetupLayoutHandlers();
+    void SetupOutputHandlers();
+    void SetupPicturesHandlers();
+    void SetupAboutHandlers();
+
+    void CenterOnScreen();
+
+    // Copy layout: the preview box shows the copy on the printable area. The box may stand far
+    // outside the printable area (or be absurdly large); only its visible part is rendered.
+    void SetPreviewBoxLeft(int Left);
+    void SetPreviewBoxTop(int Top);
+    void SetPreviewBoxGeometry(int Left, int Top, int Width, int Height);
+    // Renders the visible part of the box; unless Always, only when that part changed.
+    void RenderPreviewBitmap(bool Always);
+    QColor PaperColor() const;
+    void SetPaperColor(const QColor& Color);
+    // Visible part of the preview box the bitmap was rendered for, in the box's coordinates.
+    QRect RenderedPart;
+
+    bool FormShown = false;
+    QPointer<THelpWindow> HelpWindow;
+    // The key press last handed to FormKeyDown and the control it was sent to: Qt offers an
+    // unhandled key to each parent in turn, and the preview must see it only once.
+    const QEvent* PreviewedKey = nullptr;
+    QPointer<QWidget> PreviewedKeyTarget;
+};

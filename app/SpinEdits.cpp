@@ -1,0 +1,216 @@
+#include "app/SpinEdits.h"
+
+#include <QFocusEvent>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QLocale>
+#include <QWheelEvent>
+#include <limits>
+
+bool ReadWholeNumber(const QString& text, int& value) {
+    int i = 0;
+    const int n = static_cast<int>(text.size());
+    while (i < n && text[i] == QLatin1Char(' '))
+        ++i;
+    bool negative = false;
+    if (i < n && (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-'))) {
+        negative = text[i] == QLatin1Char('-');
+        ++i;
+    }
+    int base = 10;
+    if (i < n && text[i] == QLatin1Char('$')) {
+        base = 16;
+        ++i;
+    } else if (i + 1 < n && text[i] == QLatin1Char('0') &&
+               (text[i + 1] == QLatin1Char('x') || text[i + 1] == QLatin1Char('X'))) {
+        base = 16;
+        i += 2;
+    }
+    if (i >= n)
+        return false;
+    // One more than INT_MAX is allowed for the magnitude so that the lowest value can be written.
+    const qint64 limit = negative ? qint64(std::numeric_limits<int>::max()) + 1
+                                  : qint64(std::numeric_limits<int>::max());
+    qint64 magnitude = 0;
+    for (; i < n; ++i) {
+        const char16_t c = text[i].unicode();
+        int d = -1;
+        if (c >= u'0' && c <= u'9')
+            d = c - u'0';
+        else if (base == 16 && c >= u'a' && c <= u'f')
+            d = c - u'a' + 10;
+        else if (base == 16 && c >= u'A' && c <= u'F')
+            d = c - u'A' + 10;
+        if (d < 0)
+            return false;
+        magnitude = magnitude * base + d;
+        if (magnitude > limit)
+            return false;
+    }
+    value = static_cast<int>(negative ? -magnitude : magnitude);
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TCustomSpinEdit::TCustomSpinEdit(QWidget* parent) : QAbstractSpinBox(parent) {
+    // QLineEdit reports textChanged only for a text that really differs, for typing and for
+    // program writes alike, which is exactly when the copier's change handlers must run.
+    connect(lineEdit(), &QLineEdit::textChanged, this, [this] { emit Change(); });
+}
+
+QString TCustomSpinEdit::Text() const {
+    return lineEdit()->text();
+}
+
+void TCustomSpinEdit::SetText(const QString& text) {
+    if (text != lineEdit()->text())
+        lineEdit()->setText(text);
+}
+
+QAbstractSpinBox::StepEnabled TCustomSpinEdit::stepEnabled() const {
+    if (isReadOnly())
+        return StepNone;
+    return StepUpEnabled | StepDownEnabled;
+}
+
+QValidator::State TCustomSpinEdit::validate(QString& input, int&) const {
+    // Only single typed characters are filtered; the range is checked when the focus leaves.
+    for (const QChar c : input)
+        if (!IsValidChar(c))
+            return QValidator::Invalid;
+    return QValidator::Acceptable;
+}
+
+void TCustomSpinEdit::focusOutEvent(QFocusEvent* event) {
+    QAbstractSpinBox::focusOutEvent(event);
+    // Switching to another window or opening a menu keeps this edit the window's focused
+    // control; only a move to another control of the window counts as leaving the edit.
+    if (event->reason() == Qt::ActiveWindowFocusReason || event->reason() == Qt::PopupFocusReason)
+        return;
+    emit Exit();
+    TidyUpOnExit();
+}
+
+void TCustomSpinEdit::keyPressEvent(QKeyEvent* event) {
+    switch (event->key()) {
+    case Qt::Key_Up:
+        stepBy(1);
+        event->accept();
+        return;
+    case Qt::Key_Down:
+        stepBy(-1);
+        event->accept();
+        return;
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown:
+        // Page keys switch pictures in the window's key handler; they do not step the value.
+        event->ignore();
+        return;
+    default:
+        QAbstractSpinBox::keyPressEvent(event);
+    }
+}
+
+void TCustomSpinEdit::wheelEvent(QWheelEvent* event) {
+    // Scrolling over the info panel must not change layout figures by accident.
+    event->ignore();
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TSpinEdit::TSpinEdit(QWidget* parent) : TCustomSpinEdit(parent) {
+    SetValue(0);
+}
+
+int TSpinEdit::Value() const {
+    int value = 0;
+    return ReadWholeNumber(Text(), value) ? value : m_minValue;
+}
+
+int TSpinEdit::CheckValue(int value) const {
+    if (m_minValue == m_maxValue)
+        return value;
+    if (value < m_minValue)
+        return m_minValue;
+    if (value > m_maxValue)
+        return m_maxValue;
+    return value;
+}
+
+void TSpinEdit::SetValue(int value) {
+    SetText(QString::number(CheckValue(value)));
+}
+
+void TSpinEdit::stepBy(int steps) {
+    // Saturate instead of wrapping around at the ends of the 32-bit range of an unlimited edit.
+    const qint64 next = qint64(Value()) + qint64(steps) * m_increment;
+    const qint64 lo = std::numeric_limits<int>::min();
+    const qint64 hi = std::numeric_limits<int>::max();
+    SetValue(static_cast<int>(qBound(lo, next, hi)));
+}
+
+namespace {
+
+bool IsAsciiDigit(QChar c) {
+    return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+}
+
+} // namespace
+
+bool TSpinEdit::IsValidChar(QChar c) const {
+    return IsAsciiDigit(c) || c == QLatin1Char('-') || c == QLatin1Char('+');
+}
+
+void TSpinEdit::TidyUpOnExit() {
+    const int value = Value();
+    if (CheckValue(value) != value)
+        SetValue(value);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+namespace {
+
+// The user's locale, without group separators: the edits show 2147483647,00, not 2.147.483.647,00.
+QLocale EditLocale() {
+    QLocale locale;
+    locale.setNumberOptions(QLocale::OmitGroupSeparator);
+    return locale;
+}
+
+} // namespace
+
+TFloatSpinEdit::TFloatSpinEdit(QWidget* parent) : TCustomSpinEdit(parent) {
+    SetValue(0);
+}
+
+double TFloatSpinEdit::Value() const {
+    bool ok = false;
+    const double value = EditLocale().toDouble(Text().trimmed(), &ok);
+    return ok ? value : 0.0;
+}
+
+double TFloatSpinEdit::CheckValue(double value) const {
+    if (m_minValue == m_maxValue)
+        return value;
+    return qBound(m_minValue, value, m_maxValue);
+}
+
+void TFloatSpinEdit::SetValue(double value) {
+    SetText(EditLocale().toString(CheckValue(value), 'f', Decimals));
+}
+
+void TFloatSpinEdit::stepBy(int steps) {
+    SetValue(Value() + steps * m_increment);
+}
+
+bool TFloatSpinEdit::IsValidChar(QChar c) const {
+    const QLocale locale = EditLocale();
+    return IsAsciiDigit(c) || c == QLatin1Char('-') || c == QLatin1Char('+') ||
+           QString(c) == locale.decimalPoint() || QString(c) == locale.groupSeparator();
+}
+
+void TFloatSpinEdit::TidyUpOnExit() {
+    SetValue(Value());
+}

@@ -1,0 +1,74 @@
+// The command line: picture files and "-i" with the settings file.
+
+#include "app/CmdLine.h"
+#include "app/IniHelp.h"
+#include "tests/gui/GuiTestEnv.h"
+
+#include <QCoreApplication>
+#include <QTest>
+
+class CmdLineTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void defaultSettingsPathIsBesideTheProgram();
+    void parsesFilesAndSettingsPath_data();
+    void parsesFilesAndSettingsPath();
+    void readsTheProgramsOwnArguments();
+};
+
+void CmdLineTest::init() {
+    // Forget any path an earlier case set, so that the default is worked out anew.
+    SetIniFileName(QString());
+}
+
+void CmdLineTest::defaultSettingsPathIsBesideTheProgram() {
+    const QString expected = QCoreApplication::applicationDirPath() + QStringLiteral("/") +
+                             QFileInfo(QCoreApplication::applicationFilePath()).fileName() +
+                             QStringLiteral(".ini");
+    QCOMPARE(GetIniFileName(), expected);
+}
+
+void CmdLineTest::parsesFilesAndSettingsPath_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("iniFile"); // empty: the default path
+    QTest::addColumn<QStringList>("files");
+    QTest::newRow("no arguments") << QStringList{} << QString() << QStringList{};
+    QTest::newRow("pictures around the option")
+        << QStringList{"a.bmp", "-i", "x.ini", "b.jpg"} << "x.ini" << QStringList{"a.bmp", "b.jpg"};
+    QTest::newRow("second -i wins")
+        << QStringList{"-i", "one.ini", "-i", "two.ini"} << "two.ini" << QStringList{};
+    QTest::newRow("-i at the end") << QStringList{"-i"} << QString() << QStringList{};
+    QTest::newRow("-i twice, one path")
+        << QStringList{"-i", "-i", "p.ini"} << "p.ini" << QStringList{};
+    QTest::newRow("-I is a file name")
+        << QStringList{"-I", "p.ini"} << QString() << QStringList{"-I", "p.ini"};
+    QTest::newRow("blanks in a name")
+        << QStringList{"mein bild.bmp"} << QString() << QStringList{"mein bild.bmp"};
+    QTest::newRow("relative path kept as written")
+        << QStringList{"-i", "../x/y.ini"} << "../x/y.ini" << QStringList{};
+}
+
+void CmdLineTest::parsesFilesAndSettingsPath() {
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, iniFile);
+    QFETCH(QStringList, files);
+    const QString defaultPath = GetIniFileName();
+    SetIniFileName(QString());
+
+    const TCommandLineHandler handler(arguments);
+    QCOMPARE(handler.FileNames, files);
+    QCOMPARE(handler.IniFileName, iniFile.isEmpty() ? defaultPath : iniFile);
+    // The path given with "-i" becomes the one every later lookup answers.
+    QCOMPARE(GetIniFileName(), handler.IniFileName);
+}
+
+void CmdLineTest::readsTheProgramsOwnArguments() {
+    const TCommandLineHandler handler;
+    QCOMPARE(handler.IniFileName, GuiTestIniFile());
+    QVERIFY(handler.FileNames.isEmpty());
+}
+
+VELMORA_GUI_TEST_MAIN(CmdLineTest)
+#include "CmdLineTest.moc"
