@@ -1,0 +1,309 @@
+// The copy layout on the real main window: the info panel's edits and figures, the centring
+// buttons, the sheet preview and the mouse handling over the copy.
+
+#include "app/MainForm.h"
+#include "app/SpinEdits.h"
+#include "layout/PicObj.h"
+#include "tests/gui/GuiTestEnv.h"
+#include "tests/support/DialogRecorder.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QSignalSpy>
+#include <QTest>
+#include <QToolButton>
+
+namespace {
+
+template <class T> T* Child(QWidget& form, const char* name) {
+    T* w = form.findChild<T*>(QString::fromLatin1(name));
+    if (!w)
+        qFatal("control %s missing", name);
+    return w;
+}
+
+// A picture of w x h pixels: white with a black frame, so its placement can be seen.
+void SetPicture(TPicProperties& p, int w, int h) {
+    QImage img(w, h, QImage::Format_RGB888);
+    img.fill(Qt::white);
+    for (int x = 0; x < w; ++x)
+        img.setPixelColor(x, 0, Qt::black), img.setPixelColor(x, h - 1, Qt::black);
+    auto bmp = std::make_unique<TBitmap>();
+    bmp->SetImage(img);
+    p.Picture.SetGraphic(std::move(bmp));
+}
+
+} // namespace
+
+class LayoutTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<TMainForm> form;
+    std::unique_ptr<DialogRecorder> dialogs;
+
+    TFloatSpinEdit* XZoom() { return Child<TFloatSpinEdit>(*form, "XZoomEdit"); }
+    TFloatSpinEdit* YZoom() { return Child<TFloatSpinEdit>(*form, "YZoomEdit"); }
+    TSpinEdit* XPos() { return Child<TSpinEdit>(*form, "XPosEdit"); }
+    TSpinEdit* YPos() { return Child<TSpinEdit>(*form, "YPosEdit"); }
+    QCheckBox* Both() { return Child<QCheckBox>(*form, "BothBox"); }
+    QWidget* Box() { return Child<QWidget>(*form, "PreviewPaintBox"); }
+    QWidget* Paint() { return Child<QWidget>(*form, "PaintPanel"); }
+    QString Label(const char* name) { return Child<QLabel>(*form, name)->text(); }
+
+    // Lays out a picture of picW x picH pixels scanned at scanDpi on an A4-like device of
+    // 600 dpi, as a scan would: resolution shown, copy centred, preview drawn.
+    void LayOut(int picW, int picH, int scanDpi, int areaW = 4760, int areaH = 6779) {
+        TPrinterProperties& dev = *form->PrinterProps;
+        dev.PrnAreaWidth = areaW;
+        dev.PrnAreaHeight = areaH;
+        dev.PrnAreaMMWidth = 201;
+        dev.PrnAreaMMHeight = 287;
+        dev.PrnDPI = {600, 600};
+        SetPicture(*form->pic, picW, picH);
+        form->pic->ScannerDPI = {scanDpi, scanDpi};
+        form->pic->xZoom = form->pic->yZoom = 1.0;
+        Child<TSpinEdit>(*form, "SrcXDPIEdit")->SetValue(scanDpi);
+        Child<TSpinEdit>(*form, "SrcYDPIEdit")->SetValue(scanDpi);
+        form->ShowZoomValues();
+        form->FormResize();
+        form->UpdatePicInfo(true);
+        form->PaintPanelResize();
+    }
+
+private slots:
+    void init() {
+        dialogs = std::make_unique<DialogRecorder>();
+        form = std::make_unique<TMainForm>();
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+    }
+
+    void cleanup() {
+        form.reset();
+        dialogs.reset();
+    }
+
+    void figuresOfALaidOutScan() {
+        LayOut(2480, 3508, 300);
+        QCOMPARE(Label("PicPixelsLabel"), QStringLiteral("2480 x 3508 Pixel"));
+        QCOMPARE(Label("PicDPILabel"), QStringLiteral("DPI  X: 300, Y: 300"));
+        QCOMPARE(Label("QualityLabel"), QStringLiteral("Qual. X: 1.0, Y: 1.0"));
+        // 100 % of a 210 mm wide scan on a 201 mm wide printable area of 4760 pixels.
+        QCOMPARE(form->pic->PrnPicWidth(), 4960);
+        QCOMPARE(XZoom()->Text(), QStringLiteral("100,00"));
+        // Centred: the copy overlaps both sides equally.
+        QCOMPARE(XPos()->Value(), (4760 - 4960) / 2);
+        QCOMPARE(YPos()->Value(), form->pic->YPos());
+
+        // The preview sheet keeps the printable area's proportions; the copy sits on it.
+        QVERIFY(form->PrevXSize > 0 && form->PrevYSize > 0);
+        QVERIFY(qAbs(double(form->PrevYSize) / form->PrevXSize - 6779.0 / 4760) < 0.02);
+        QVERIFY(Box()->width() > 0);
+        QVERIFY(form->PreviewBitmap && !form->PreviewBitmap->isNull());
+        // Only the visible part is rendered.
+        QVERIFY(form->PreviewBitmap->width() <= Paint()->contentsRect().width());
+    }
+
+    void typingAZoomCouplesBothAxesOncePerKeystroke() {
+        LayOut(2480, 3508, 300);
+        QVERIFY(Both()->isChecked());
+        QSignalSpy yChanges(YZoom(), &TFloatSpinEdit::Change);
+        XZoom()->setFocus();
+        XZoom()->selectAll();
+        QStringList dpiAfterKey;
+        for (const char* key : {"1", "5", "0"}) {
+            QTest::keyClicks(XZoom(), QString::fromLatin1(key));
+            dpiAfterKey << Label("PicDPILabel");
+        }
+        // 1 %, 15 %, 150 %: each keystroke recomputed the figures once.
+        QCOMPARE(dpiAfterKey, QStringList({QStringLiteral("DPI  X: 30000, Y: 30000"),
+                                           QStringLiteral("DPI  X: 2000, Y: 2000"),
+                                           QStringLiteral("DPI  X: 200, Y: 200")}));
+        QCOMPARE(yChanges.count(), 3);
+        QCOMPARE(form->pic->xZoom, 1.5);
+        QCOMPARE(form->pic->yZoom, 1.5);
+        QCOMPARE(YZoom()->Text(), QStringLiteral("150,00"));
+        // Leaving the edit rewrites its text in the two-decimal form.
+        Child<QToolButton>(*form, "CenterPosBtn")->setFocus();
+        QCOMPARE(XZoom()->Text(), QStringLiteral("150,00"));
+        // The top-left corner stays where it was.
+        QCOMPARE(XPos()->Value(), (4760 - 4960) / 2);
+    }
+
+    void couplingEqualisesToTheSmallerZoom() {
+        LayOut(1000, 1000, 300);
+        for (bool checkedAfter : {true, false}) {
+            Both()->setChecked(!checkedAfter);
+            XZoom()->SetValue(200);
+            YZoom()->SetValue(100);
+            if (checkedAfter) {
+                QCOMPARE(form->pic->xZoom, 2.0);
+                QCOMPARE(form->pic->yZoom, 1.0);
+            }
+            Both()->setChecked(checkedAfter);
+            QCOMPARE(form->pic->xZoom, 1.0);
+            QCOMPARE(form->pic->yZoom, 1.0);
+            QCOMPARE(XZoom()->Text(), QStringLiteral("100,00"));
+        }
+    }
+
+    void centringButtons() {
+        // A landscape scan is relatively wider than the portrait printable area.
+        LayOut(3508, 2480, 300);
+        QVERIFY(form->pic->IsWiderThanArea());
+        Child<QToolButton>(*form, "CenterSizeBtn")->click();
+        QCOMPARE(XPos()->Value(), 0);
+        QVERIFY(qAbs(form->pic->PrnPicWidth() - 4760) <= 1);
+        QCOMPARE(XZoom()->Text(), YZoom()->Text());
+        QCOMPARE(YPos()->Value(), qRound((6779 - form->pic->PrnPicHeight()) / 2.0));
+
+        // Uncoupled, the copy fills the printable area on each axis on its own.
+        Both()->setChecked(false);
+        Child<QToolButton>(*form, "CenterSizeBtn")->click();
+        QCOMPARE(XPos()->Value(), 0);
+        QCOMPARE(YPos()->Value(), 0);
+        QVERIFY(qAbs(form->pic->PrnPicHeight() - 6779) <= 1);
+        QVERIFY(XZoom()->Text() != YZoom()->Text());
+
+        // A copy larger than the area is centred with negative positions.
+        XZoom()->SetValue(300);
+        Child<QToolButton>(*form, "CenterPosBtn")->click();
+        QVERIFY(XPos()->Value() < 0);
+        QCOMPARE(XPos()->Value(), qRound((4760 - form->pic->PrnPicWidth()) / 2.0));
+
+        // A negative position typed by hand is taken as it is.
+        XPos()->SetValue(-50);
+        QCOMPARE(form->pic->XPos(), -50);
+    }
+
+    void hoverCursors() {
+        LayOut(2480, 3508, 300);
+        const int W = Box()->width(), H = Box()->height();
+        const int bw = form->EdgeBandWidth();
+        QVERIFY(bw >= 5);
+        form->PreviewPaintBoxMouseMove(Qt::NoModifier, 2, H / 2);
+        QCOMPARE(Box()->cursor().shape(), Qt::SizeHorCursor);
+        QCOMPARE(form->DragEdges, 1);
+        form->PreviewPaintBoxMouseMove(Qt::NoModifier, 1, 1);
+        QCOMPARE(Box()->cursor().shape(), Qt::SizeFDiagCursor);
+        form->PreviewPaintBoxMouseMove(Qt::NoModifier, W - 2, 1);
+        QCOMPARE(Box()->cursor().shape(), Qt::SizeBDiagCursor);
+        form->PreviewPaintBoxMouseMove(Qt::NoModifier, W / 2, H - 1);
+        QCOMPARE(Box()->cursor().shape(), Qt::SizeVerCursor);
+        form->PreviewPaintBoxMouseMove(Qt::NoModifier, W / 2, H / 2);
+        QCOMPARE(Box()->cursor().shape(), Qt::BitmapCursor); // the hand of our own
+        QCOMPARE(form->DragEdges, 0);
+    }
+
+    void draggingTheRightEdgeAcrossTheLeftGivesZoomZeroAndBack() {
+        LayOut(2480, 3508, 300);
+        Both()->setChecked(false);
+        const int W = Box()->width(), H = Box()->height();
+        const int left = Box()->x();
+        form->PreviewPaintBoxMouseMove(Qt::NoModifier, W - 1, H / 2);
+        QCOMPARE(form->DragEdges, 4);
+        form->PreviewPaintBoxMouseDown(Qt::LeftButton, Qt::NoModifier, W - 1, H / 2);
+        form->PreviewPaintBoxMouseMove(Qt::NoModifier, -40, H / 2);
+        QCOMPARE(form->pic->xZoom, 0.0);
+        QCOMPARE(XZoom()->Value(), 0.0);
+        QCOMPARE(Box()->width(), 0);
+        QCOMPARE(Label("PicDPILabel"), QStringLiteral("DPI  X: , Y: 300"));
+        form->PreviewPaintBoxMouseMove(Qt::NoModifier, W / 2, H / 2);
+        QVERIFY(form->pic->xZoom > 0);
+        QVERIFY(qAbs(Box()->width() - W / 2) <= 1);
+        QCOMPARE(Box()->x(), left); // the left edge never moved
+        form->PreviewPaintBoxMouseUp(Qt::LeftButton, Qt::NoModifier, W / 2, H / 2);
+        QVERIFY(!form->Dragging);
+        QCOMPARE(form->DragEdges, 0);
+    }
+
+    void cornerDragWithCouplingLetsTheVerticalStepWin() {
+        LayOut(2480, 3508, 300);
+        const int W = Box()->width(), H = Box()->height();
+        const QPoint topLeft = Box()->pos();
+        form->PreviewPaintBoxMouseMove(Qt::NoModifier, W - 1, H - 1);
+        QCOMPARE(form->DragEdges, 12);
+        form->PreviewPaintBoxMouseDown(Qt::LeftButton, Qt::NoModifier, W - 1, H - 1);
+        // Right by a lot, down by a little: the vertical zoom decides for both.
+        form->PreviewPaintBoxMouseMove(Qt::NoModifier, W + 30, H + 9);
+        const double expected = form->pic->yZoom;
+        QCOMPARE(form->pic->xZoom, expected);
+        QCOMPARE(XZoom()->Text(), YZoom()->Text());
+        QVERIFY(qAbs(Box()->height() - (H + 10)) <= 1);
+        QCOMPARE(Box()->pos(), topLeft);
+        form->PreviewPaintBoxMouseUp(Qt::LeftButton, Qt::NoModifier, 0, 0);
+    }
+
+    void movingWithTheRealMouseKeepsTheGrabbedPointUnderIt() {
+        LayOut(1000, 1000, 300);
+        const QPoint start = Box()->pos();
+        const QPoint grab(Box()->width() / 2, Box()->height() / 2);
+        QTest::mouseMove(Box(), grab);
+        QCOMPARE(form->DragEdges, 0);
+        QTest::mousePress(Box(), Qt::LeftButton, Qt::NoModifier, grab);
+        QVERIFY(form->Dragging);
+        const int x0 = XPos()->Value();
+        for (int step = 1; step <= 5; ++step)
+            QTest::mouseMove(Box(), grab + QPoint(3, 2)); // Box moves with the mouse
+        QTest::mouseRelease(Box(), Qt::LeftButton, Qt::NoModifier, grab + QPoint(3, 2));
+        QVERIFY(!form->Dragging);
+        QVERIFY(Box()->x() > start.x());
+        QVERIFY(XPos()->Value() > x0);
+        // The edits hold whole printer pixels, and the record follows them.
+        QCOMPARE(form->pic->XPos(), XPos()->Value());
+    }
+
+    void zeroScannerResolutionIsReportedAndRecoverable() {
+        LayOut(2480, 3508, 300);
+        const QString before = Label("PicCMLabel");
+        TSpinEdit* dpi = Child<TSpinEdit>(*form, "SrcXDPIEdit");
+        dpi->setFocus();
+        dpi->selectAll();
+        QTest::keyClicks(dpi, QStringLiteral("0"));
+        QTest::keyClick(dpi, Qt::Key_Return);
+        // The figures fail on the division; the report is shown and the program goes on.
+        QCOMPARE(dialogs->Count(DialogRecorder::Shown::Message), 1);
+        QVERIFY(dialogs->LastMessage().Text.contains(QStringLiteral("EZeroDivide")));
+        QCOMPARE(Label("PicCMLabel"), before);
+        dpi->selectAll();
+        QTest::keyClicks(dpi, QStringLiteral("600"));
+        QTest::keyClick(dpi, Qt::Key_Return);
+        QCOMPARE(dialogs->Count(DialogRecorder::Shown::Message), 1);
+        QCOMPARE(Label("PicDPILabel"), QStringLiteral("DPI  X: 600, Y: 300"));
+        QCOMPARE(form->pic->ScannerDPI.X, 600);
+    }
+
+    void absurdInputNeitherCrashesNorAllocates() {
+        LayOut(1, 1, 300);
+        XZoom()->SetValue(2147483647.0);
+        const QRect client = Paint()->contentsRect();
+        QVERIFY(form->PreviewBitmap->width() <= client.width());
+        QVERIFY(form->PreviewBitmap->height() <= client.height());
+        XZoom()->SetValue(0);
+        XPos()->SetValue(-2000000000);
+        YPos()->SetValue(2000000000);
+        XZoom()->SetValue(100);
+        QVERIFY(form->PreviewBitmap->isNull() || form->PreviewBitmap->width() <= client.width());
+        // A picture far larger than the paper.
+        LayOut(4000, 6000, 50);
+        QVERIFY(form->PreviewBitmap->width() <= client.width());
+        QCOMPARE(dialogs->Count(DialogRecorder::Shown::Message), 0);
+    }
+
+    void paperColourRecoloursThePreviewOnly() {
+        LayOut(100, 100, 300);
+        dialogs->ColorAnswers.push_back(QColor(255, 255, 200));
+        QTest::mouseClick(Child<QLabel>(*form, "PaperColorLabel"), Qt::LeftButton);
+        QCOMPARE(dialogs->Count(DialogRecorder::Shown::Color), 1);
+        QCOMPARE(dialogs->History.last().color, QColor(Qt::white)); // preset with the current
+        QCOMPARE(Paint()->palette().color(QPalette::Window), QColor(255, 255, 200));
+        // A cancelled chooser changes nothing.
+        QTest::mouseClick(Child<QWidget>(*form, "PaperColorShape"), Qt::RightButton);
+        QCOMPARE(dialogs->Count(DialogRecorder::Shown::Color), 2);
+        QCOMPARE(Paint()->palette().color(QPalette::Window), QColor(255, 255, 200));
+    }
+};
+
+VELMORA_GUI_TEST_MAIN(LayoutTest)
+#include "LayoutTest.moc"
