@@ -1,0 +1,171 @@
+// What one refresh of the preview costs with a 600-dpi A4 scan. The main window renders the
+// preview bitmap again on every mouse move over the picture, so this is the cost of a mouse step.
+//
+// Each benchmark is one "step" registered through RegisterStep (milliseconds, median of five
+// runs); a step over the real main window registers the same way from main().
+
+#include "layout/Graphic.h"
+#include "layout/PicObj.h"
+
+#include <QApplication>
+#include <QColor>
+#include <QImage>
+#include <QPainter>
+#include <benchmark/benchmark.h>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+
+namespace {
+
+constexpr int PageWidth = 4960; // A4 at 600 dpi
+constexpr int PageHeight = 7016;
+constexpr int PreviewWidth = 300;
+constexpr int PreviewHeight = 420;
+
+// A scanned page: paper white with lines of "text" (strokes 3 to 6 pixels wide, 1-pixel
+// hairlines between them) and a grey-to-colour photo block, so no row is uniform.
+QImage MakePage(QImage::Format format) {
+    QImage rgb(PageWidth, PageHeight, QImage::Format_RGB888);
+    rgb.fill(Qt::white);
+    for (int y = 0; y < PageHeight; ++y) {
+        uchar* row = rgb.scanLine(y);
+        const bool inPhoto = y >= 4000 && y < 5500;
+        const int line = y % 120;
+        for (int x = 0; x < PageWidth; ++x) {
+            uchar* px = row + 3 * x;
+            if (inPhoto && x >= 600 && x < 4300) {
+                px[0] = uchar(x * 255 / PageWidth);
+                px[1] = uchar((y - 4000) * 255 / 1500);
+                px[2] = uchar(128 + (x ^ y) % 64);
+            } else if (line < 60 && x >= 500 && x < 4460 && (x % 37 < 3 + line % 4 || line < 4)) {
+                std::memset(px, 0, 3);
+            } else if (line == 90 && x % 5 == 0) {
+                std::memset(px, 0, 3);
+            }
+        }
+    }
+    if (format == QImage::Format_RGB888)
+        return rgb;
+    if (format == QImage::Format_Indexed8) {
+        // An 8-bit greyscale scan as a DIB delivers it: palette of 256 greys.
+        QList<QRgb> greys;
+        for (int i = 0; i < 256; ++i)
+            greys << qRgb(i, i, i);
+        QImage grey = rgb.convertToFormat(QImage::Format_Grayscale8);
+        QImage indexed(PageWidth, PageHeight, QImage::Format_Indexed8);
+        indexed.setColorTable(greys);
+        for (int y = 0; y < PageHeight; ++y)
+            std::memcpy(indexed.scanLine(y), grey.constScanLine(y), PageWidth);
+        return indexed;
+    }
+    return rgb.convertToFormat(format, Qt::ThresholdDither);
+}
+
+// Pages are made once per format and shared (implicitly) by every benchmark.
+const QImage& Page(QImage::Format format) {
+    static std::map<QImage::Format, QImage> pages;
+    auto it = pages.find(format);
+    if (it == pages.end())
+        it = pages.emplace(format, MakePage(format)).first;
+    return it->second;
+}
+
+std::unique_ptr<TPicProperties> MakePic(QImage::Format format) {
+    auto pic = std::make_unique<TPicProperties>(nullptr);
+    auto bitmap = std::make_unique<TBitmap>();
+    bitmap->SetImage(Page(format));
+    pic->Picture.SetGraphic(std::move(bitmap));
+    return pic;
+}
+
+// Step 4 of the preview's resize handler: paper colour over the whole bitmap (the outline of the
+// filled rectangle lies outside it), then the picture stretched to the whole bitmap.
+void RenderPreview(const TPicProperties& pic, QImage& bitmap, const QColor& paper) {
+    QPainter painter(&bitmap);
+    painter.fillRect(QRect(-1, -1, bitmap.width() + 2, bitmap.height() + 2), paper);
+    pic.Draw(painter, 0, 0, bitmap.width(), bitmap.height());
+}
+
+double CopyFraction(const TPicProperties& pic) {
+    const auto* raster = static_cast<const TRasterGraphic*>(pic.Picture.Graphic());
+    return double(raster->ReducedCopyBytes()) / double(raster->Image().sizeInBytes());
+}
+
+void RegisterStep(const std::string& name, std::function<void(benchmark::State&)> run) {
+    benchmark::RegisterBenchmark(name.c_str(), std::move(run))
+        ->Unit(benchmark::kMillisecond)
+        ->Repetitions(5)
+        ->ReportAggregatesOnly(true);
+}
+
+// Qt's own area-averaging scale of the full picture per step: what drawing without a reduced
+// copy would cost at the same quality.
+void QtScaledSmooth(benchmark::State& state, QImage::Format format) {
+    const QImage& page = Page(format);
+    for (auto _ : state) {
+        QImage preview = page.scaled(PreviewWidth, PreviewHeight, Qt::IgnoreAspectRatio,
+                                     Qt::SmoothTransformation);
+        benchmark::DoNotOptimize(preview.constBits());
+    }
+}
+
+// The preview step with the reduced copy already built, as on every mouse move after the first.
+void DrawPreview(benchmark::State& state, QImage::Format format) {
+    const auto pic = MakePic(format);
+    QImage bitmap(PreviewWidth, PreviewHeight, QImage::Format_RGB32);
+    RenderPreview(*pic, bitmap, Qt::white);
+    for (auto _ : state) {
+        RenderPreview(*pic, bitmap, Qt::white);
+        benchmark::DoNotOptimize(bitmap.constBits());
+    }
+    state.counters["copy_fraction"] = CopyFraction(*pic);
+}
+
+// The first preview step after the pixels changed: builds the reduced copy, then draws.
+void FirstDrawPreview(benchmark::State& state, QImage::Format format) {
+    const auto pic = MakePic(format);
+    auto* bitmapGraphic = static_cast<TBitmap*>(pic->Picture.Graphic());
+    QImage bitmap(PreviewWidth, PreviewHeight, QImage::Format_RGB32);
+    for (auto _ : state) {
+        state.PauseTiming();
+        bitmapGraphic->SetImage(Page(format)); // shares the pixels, drops the copy
+        state.ResumeTiming();
+        RenderPreview(*pic, bitmap, Qt::white);
+        benchmark::DoNotOptimize(bitmap.constBits());
+    }
+    state.counters["copy_fraction"] = CopyFraction(*pic);
+}
+
+void RegisterPreviewSteps() {
+    const std::pair<const char*, QImage::Format> formats[] = {
+        {"RGB888", QImage::Format_RGB888},
+        {"Grey8", QImage::Format_Indexed8},
+        {"Mono", QImage::Format_Mono},
+    };
+    for (const auto& [label, format] : formats) {
+        const std::string suffix = std::string("/") + label;
+        const QImage::Format f = format;
+        RegisterStep("QtScaledSmooth" + suffix, [f](benchmark::State& s) { QtScaledSmooth(s, f); });
+        RegisterStep("PreviewDraw" + suffix, [f](benchmark::State& s) { DrawPreview(s, f); });
+        RegisterStep("PreviewFirstDraw" + suffix,
+                     [f](benchmark::State& s) { FirstDrawPreview(s, f); });
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    RegisterPreviewSteps();
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
