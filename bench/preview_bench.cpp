@@ -4,6 +4,7 @@
 // Each benchmark is one "step" registered through RegisterStep (milliseconds, median of five
 // runs); a step over the real main window registers the same way from main().
 
+#include "app/MainForm.h"
 #include "layout/Graphic.h"
 #include "layout/PicObj.h"
 
@@ -139,7 +140,40 @@ void FirstDrawPreview(benchmark::State& state, QImage::Format format) {
     state.counters["copy_fraction"] = CopyFraction(*pic);
 }
 
+// One mouse step over the copy in the real main window: the figures and the preview bitmap
+// are refreshed (UpdatePicInfo, then PaintPanelResize), with a 600-dpi A4 colour scan at 100 %
+// on an A4 printable area of a 600-dpi printer and a preview of about 300 x 420 pixels.
+void WindowMouseStep(benchmark::State& state) {
+    TMainForm form;
+    form.resize(800, 650);
+    form.show();
+    TPrinterProperties& device = *form.PrinterProps;
+    device.PrnAreaWidth = 4760;
+    device.PrnAreaHeight = 6779;
+    device.PrnAreaMMWidth = 201;
+    device.PrnAreaMMHeight = 287;
+    device.PrnDPI = {600, 600};
+    auto bitmap = std::make_unique<TBitmap>();
+    bitmap->SetImage(Page(QImage::Format_RGB888));
+    form.pic->Picture.SetGraphic(std::move(bitmap));
+    form.pic->ScannerDPI = {600, 600};
+    form.ShowZoomValues();
+    form.FormResize();
+    form.UpdatePicInfo(true);
+    form.PaintPanelResize();
+    for (auto _ : state) {
+        form.UpdatePicInfo(false);
+        form.PaintPanelResize();
+        benchmark::DoNotOptimize(form.PreviewBitmap->constBits());
+    }
+    state.counters["preview_w"] = form.PreviewBitmap->width();
+    state.counters["preview_h"] = form.PreviewBitmap->height();
+    state.counters["copy_fraction"] = CopyFraction(*form.pic);
+    form.close();
+}
+
 void RegisterPreviewSteps() {
+    RegisterStep("WindowMouseStep/RGB888", WindowMouseStep);
     const std::pair<const char*, QImage::Format> formats[] = {
         {"RGB888", QImage::Format_RGB888},
         {"Grey8", QImage::Format_Indexed8},
