@@ -1,8 +1,15 @@
-// The main window's report of unexpected errors.
+// The main window's report of unexpected errors: built from the window's state, put on the
+// clipboard for the user to send, and shown in a warning box.
 
 #include "app/MainForm.h"
 
+#include "app/DiagnosticReport.h"
+#include "app/VersionInfo.h"
+#include "output/Printer.h"
 #include "platform/Errors.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
 
 void TMainForm::HandleAppException(const Exception& E) {
     ShowDiagnosticReport(QStringLiteral("Es ist ein unerwarteter Programmfehler aufgetreten:\r") +
@@ -10,7 +17,17 @@ void TMainForm::HandleAppException(const Exception& E) {
 }
 
 void TMainForm::ShowDiagnosticReport(const QString& Msg) {
-    // For now the message alone; the full report (version, picture and printer figures, a copy
-    // on the clipboard) arrives with the error report. The box has no caption of its own.
-    ShowMessage(this, Msg, QString(), MsgIcon::Warning, MsgOk);
+    TReportSources sources;
+    sources.ProductVersion = [] { return ProductVersionText(); };
+    sources.Pic = pic;
+    sources.PrevXSize = PrevXSize;
+    sources.PrevYSize = PrevYSize;
+    sources.PrinterIndex = [this] { return CurrentPrinterIndex(); };
+    sources.PrinterCount = [] { return int(TPrinter::Printer().Printers().size()); };
+    const QString report = DiagnosticReportText(Msg, sources);
+
+    // Line ends stay bare carriage returns on the clipboard too.
+    QGuiApplication::clipboard()->setText(report);
+    // No caption of its own: the platform's default caption of an error box.
+    ShowMessage(this, report, QString(), MsgIcon::Warning, MsgOk);
 }

@@ -1,57 +1,13 @@
 #include "app/SpinEdits.h"
 
+#include "platform/WholeNumber.h"
+
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QLocale>
 #include <QWheelEvent>
 #include <limits>
-
-bool ReadWholeNumber(const QString& text, int& value) {
-    int i = 0;
-    const int n = static_cast<int>(text.size());
-    while (i < n && text[i] == QLatin1Char(' '))
-        ++i;
-    bool negative = false;
-    if (i < n && (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-'))) {
-        negative = text[i] == QLatin1Char('-');
-        ++i;
-    }
-    int base = 10;
-    if (i < n && text[i] == QLatin1Char('$')) {
-        base = 16;
-        ++i;
-    } else if (i + 1 < n && text[i] == QLatin1Char('0') &&
-               (text[i + 1] == QLatin1Char('x') || text[i + 1] == QLatin1Char('X'))) {
-        base = 16;
-        i += 2;
-    }
-    if (i >= n)
-        return false;
-    // One more than INT_MAX is allowed for the magnitude so that the lowest value can be written.
-    const qint64 limit = negative ? qint64(std::numeric_limits<int>::max()) + 1
-                                  : qint64(std::numeric_limits<int>::max());
-    qint64 magnitude = 0;
-    for (; i < n; ++i) {
-        const char16_t c = text[i].unicode();
-        int d = -1;
-        if (c >= u'0' && c <= u'9')
-            d = c - u'0';
-        else if (base == 16 && c >= u'a' && c <= u'f')
-            d = c - u'a' + 10;
-        else if (base == 16 && c >= u'A' && c <= u'F')
-            d = c - u'A' + 10;
-        if (d < 0)
-            return false;
-        magnitude = magnitude * base + d;
-        if (magnitude > limit)
-            return false;
-    }
-    value = static_cast<int>(negative ? -magnitude : magnitude);
-    return true;
-}
-
-// ---------------------------------------------------------------------------------------------
 
 TCustomSpinEdit::TCustomSpinEdit(QWidget* parent) : QAbstractSpinBox(parent) {
     // QLineEdit reports textChanged only for a text that really differs, for typing and for

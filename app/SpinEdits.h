@@ -51,8 +51,8 @@ class TSpinEdit : public TCustomSpinEdit {
 public:
     explicit TSpinEdit(QWidget* parent = nullptr);
 
-    // The text as a whole number; text that is not one (empty, a lone sign, beyond 32 bits)
-    // reads as MinValue.
+    // The text as a whole number (platform/WholeNumber.h); text that is not one (empty, a lone
+    // sign, beyond 32 bits) reads as MinValue.
     int Value() const;
     // Shows `value`, clamped into the limits unless the edit is unlimited.
     void SetValue(int value);
@@ -117,8 +117,3 @@ private:
     double m_maxValue = 0;
     double m_increment = 1;
 };
-
-// Whole-number rule of the copier: after any leading blanks, an optional sign and decimal
-// digits, or a hexadecimal number with a leading "$" or "0x", up to the very end, within the
-// signed 32-bit range. Returns false for anything else.
-bool ReadWholeNumber(const QString& text, int& value);

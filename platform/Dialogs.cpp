@@ -85,7 +85,8 @@ public:
 
     bool PrinterSetup(QWidget* parent, QPrinter& printer, const QString& title) override {
         QPrintDialog dialog(&printer, parent);
-        dialog.setWindowTitle(title);
+        if (!title.isEmpty()) // without a title of ours the dialog keeps its own
+            dialog.setWindowTitle(title);
         // Page ranges and copies are the copier's own business (page list, copies field).
         dialog.setOption(QAbstractPrintDialog::PrintPageRange, false);
         dialog.setOption(QAbstractPrintDialog::PrintCurrentPage, false);

@@ -13,10 +13,11 @@
 //   double quotes, so every value without a line break reads back exactly as it was written.
 //   Line breaks inside a value are written as blanks.
 // - A text value is read up to 2047 characters.
-// - Integers are written in decimal. They are read by the copier's whole-number rule: after any
-//   leading blanks, an optional sign and decimal digits, or hexadecimal digits after "$", "0x"
-//   or "0X", up to the end of the value, within the signed 32-bit range. Anything else reads as
-//   the default. Booleans are integers: written as 1 or 0, read as non-zero = true.
+// - Integers are written in decimal. They are read by the copier's whole-number rule
+//   (platform/WholeNumber.h): after any leading blanks, an optional sign and decimal digits, or
+//   hexadecimal digits after "$", "0x" or "0X", up to the end of the value, within the signed
+//   32-bit range. Anything else reads as the default. Booleans are integers: written as 1 or 0,
+//   read as non-zero = true.
 //
 // Encoding
 // The file is read as bytes. Each line is decoded on its own: as UTF-8 when it is valid UTF-8,

@@ -12,7 +12,7 @@ class CmdLineTest : public QObject {
 
 private slots:
     void init();
-    void defaultSettingsPathIsBesideTheProgram();
+    void defaultSettingsPathIsUnderAppData();
     void parsesFilesAndSettingsPath_data();
     void parsesFilesAndSettingsPath();
     void readsTheProgramsOwnArguments();
@@ -23,11 +23,11 @@ void CmdLineTest::init() {
     SetIniFileName(QString());
 }
 
-void CmdLineTest::defaultSettingsPathIsBesideTheProgram() {
-    const QString expected = QCoreApplication::applicationDirPath() + QStringLiteral("/") +
-                             QFileInfo(QCoreApplication::applicationFilePath()).fileName() +
-                             QStringLiteral(".ini");
-    QCOMPARE(GetIniFileName(), expected);
+void CmdLineTest::defaultSettingsPathIsUnderAppData() {
+    // The test environment sets APPDATA; the rules themselves are tested in test_inihelp.
+    const QString name = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+    QCOMPARE(GetIniFileName(),
+             qEnvironmentVariable("APPDATA") + "/Velmora/" + name + "/" + name + ".ini");
 }
 
 void CmdLineTest::parsesFilesAndSettingsPath_data() {

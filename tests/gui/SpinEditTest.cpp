@@ -44,8 +44,6 @@ class SpinEditTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void wholeNumberRule_data();
-    void wholeNumberRule();
     void integerReadsUnreadableTextAsLowerLimit_data();
     void integerReadsUnreadableTextAsLowerLimit();
     void programWritesClampOnlyWithLimits();
@@ -57,34 +55,6 @@ private slots:
     void decimalShowsTwoLocaleDecimals();
     void decimalRewritesItsTextOnExit();
 };
-
-void SpinEditTest::wholeNumberRule_data() {
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<bool>("isNumber");
-    QTest::addColumn<int>("value");
-    QTest::newRow("digits") << "42" << true << 42;
-    QTest::newRow("leading blanks") << "   -12" << true << -12;
-    QTest::newRow("trailing blank") << "42 " << false << 0;
-    QTest::newRow("highest") << "2147483647" << true << IntMax;
-    QTest::newRow("lowest") << "-2147483648" << true << IntMin;
-    QTest::newRow("beyond 32 bits") << "2147483648" << false << 0;
-    QTest::newRow("dollar hex") << "$1F" << true << 31;
-    QTest::newRow("negative hex") << "-$10" << true << -16;
-    QTest::newRow("hex highest") << "$7FFFFFFF" << true << IntMax;
-    QTest::newRow("hex beyond") << "$80000000" << false << 0;
-    QTest::newRow("prefix only") << "0x" << false << 0;
-    QTest::newRow("hex digits without prefix") << "1F" << false << 0;
-}
-
-void SpinEditTest::wholeNumberRule() {
-    QFETCH(QString, text);
-    QFETCH(bool, isNumber);
-    QFETCH(int, value);
-    int read = 0;
-    QCOMPARE(ReadWholeNumber(text, read), isNumber);
-    if (isNumber)
-        QCOMPARE(read, value);
-}
 
 void SpinEditTest::integerReadsUnreadableTextAsLowerLimit_data() {
     QTest::addColumn<int>("minValue");
