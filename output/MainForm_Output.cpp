@@ -2,8 +2,15 @@
 
 #include "app/EventHook.h"
 #include "app/MainForm.h"
+#include "layout/PicObj.h"
+#include "output/OutputTargets.h"
+#include "output/Printer.h"
+#include "platform/Dialogs.h"
+#include "platform/Errors.h"
 
+#include <QGuiApplication>
 #include <QKeyEvent>
+#include <QScreen>
 
 void TMainForm::SetupOutputHandlers() {
     // A radio button's click handler also runs when the program checks it, and only for the
@@ -36,26 +43,143 @@ void TMainForm::SetupOutputHandlers() {
     });
 }
 
-// Output targets, printer information and printing arrive with the output features; until then
-// there is no printer behind the window.
+// ---- Output targets and printer information ---------------------------------------------------
 
-void TMainForm::PrinterBtnClick() {}
+namespace {
 
-void TMainForm::FaxBtnClick() {}
+// Where a button keeps its tag.
+const char* const kTagProperty = "tag";
 
-void TMainForm::BitmapBtnClick() {}
+} // namespace
 
-void TMainForm::SetupBtnClick() {}
-
-void TMainForm::UpdatePrinterInfo() {}
-
-void TMainForm::SelectPrinter(int Index) {
-    Q_UNUSED(Index)
+int TMainForm::Tag(const QAbstractButton* Button) const {
+    bool ok = false;
+    const int value = Button->property(kTagProperty).toInt(&ok);
+    return ok ? value : -1;
 }
 
-// No printing system is attached yet, which the callers see as a printer error.
+void TMainForm::SetTag(QAbstractButton* Button, int Value) {
+    Button->setProperty(kTagProperty, Value);
+}
+
+TOutputMode TMainForm::OutputMode() const {
+    if (PrinterBtn->isChecked())
+        return TOutputMode::Printer;
+    if (FaxBtn->isChecked())
+        return TOutputMode::Fax;
+    return TOutputMode::Bitmap;
+}
+
+void TMainForm::PrinterBtnClick() {
+    if (PrinterBtn->isChecked())
+        OutputModeClick(TOutputMode::Printer);
+}
+
+void TMainForm::FaxBtnClick() {
+    if (FaxBtn->isChecked())
+        OutputModeClick(TOutputMode::Fax);
+}
+
+void TMainForm::BitmapBtnClick() {
+    if (BitmapBtn->isChecked())
+        OutputModeClick(TOutputMode::Bitmap);
+}
+
+void TMainForm::OutputModeClick(TOutputMode Mode) {
+    UpdatePrinterInfo();
+    // A new device means a new printable area: the sheet is laid out anew and the copy centred
+    // on it.
+    FormResize();
+    UpdatePicInfo(true);
+    PaintPanelResize();
+    const TModeCaptions captions = ModeCaptions(Mode);
+    PrintBtn->setText(captions.PrintBtn);
+    PrinterGroup->setTitle(captions.PrinterGroup);
+    SetupBtn->setEnabled(captions.SetupEnabled);
+    if (Mode == TOutputMode::Printer)
+        SelectPrinter(Tag(PrinterBtn));
+    else if (Mode == TOutputMode::Fax)
+        SelectPrinter(Tag(FaxBtn));
+}
+
+void TMainForm::SetupBtnClick() {
+    TPrinter& printer = TPrinter::Printer();
+    // A fresh printer object: printers installed since the list was read appear, and the setup
+    // of an earlier dialog (paper, orientation) does not carry over into this one.
+    printer.Reset();
+    const TOutputMode mode = OutputMode();
+    QRadioButton* tagged = mode == TOutputMode::Printer ? PrinterBtn
+                           : mode == TOutputMode::Fax   ? FaxBtn
+                                                        : nullptr;
+    if (tagged)
+        SelectPrinter(Tag(tagged));
+    if (CurrentPrinterIndex() < 0) {
+        ShowMessage(this, NoPrinterMessage(), QStringLiteral("Fehler"), MsgIcon::None, MsgOk);
+        return;
+    }
+    printer.Setup(this, SetupTitle(mode));
+    // Cancelled or not, the mode remembers the printer the dialog ends on: a remembered printer
+    // that no longer exists is replaced by the default printer the dialog started with.
+    if (tagged)
+        SetTag(tagged, CurrentPrinterIndex());
+    UpdatePrinterInfo();
+    UpdatePicInfo(false);
+    FormResize();
+}
+
+void TMainForm::UpdatePrinterInfo() {
+    TDeviceFigures figures;
+    const TOutputMode mode = OutputMode();
+    if (mode == TOutputMode::Bitmap) {
+        PrinterLabel->setText(BitmapTargetText());
+        // The screen the window is on stands for the device; the bitmap gets screen pixels.
+        const QScreen* shown = screen();
+        if (!shown)
+            shown = QGuiApplication::primaryScreen();
+        if (shown)
+            figures = ScreenFigures(shown->physicalSize(), shown->geometry().size(),
+                                    shown->logicalDotsPerInchX(), shown->logicalDotsPerInchY());
+    } else {
+        SelectPrinter(Tag(mode == TOutputMode::Printer ? PrinterBtn : FaxBtn));
+        const int i = CurrentPrinterIndex();
+        if (i < 0) {
+            // The record and the figure labels keep the previous device's values.
+            PrinterLabel->setText(NoPrinterText());
+            return;
+        }
+        TPrinter& printer = TPrinter::Printer();
+        PrinterLabel->setText(printer.Printers().at(i));
+        figures = printer.Figures();
+    }
+    TPrinterProperties& props = *pic->PrinterProperties;
+    const TDeviceLabels labels = DeviceLabels(figures);
+    props.PrnAreaMMWidth = figures.AreaMMWidth;
+    props.PrnAreaMMHeight = figures.AreaMMHeight;
+    MMLabel->setText(labels.MM);
+    props.PrnAreaWidth = figures.AreaWidth;
+    props.PrnAreaHeight = figures.AreaHeight;
+    PixelsLabel->setText(labels.Pixels);
+    props.PrnDPI.X = figures.DpiX;
+    XDPILabel->setText(labels.XDPI);
+    props.PrnDPI.Y = figures.DpiY;
+    YDPILabel->setText(labels.YDPI);
+}
+
+// A printer error leaves the selection as it was: the default printer when none had been
+// selected before, and none at all when there is no default printer.
+void TMainForm::SelectPrinter(int Index) {
+    try {
+        TPrinter::Printer().SetPrinterIndex(Index);
+    } catch (const EPrinter&) {
+    }
+}
+
 int TMainForm::CurrentPrinterIndex() {
-    return -2;
+    try {
+        return TPrinter::Printer().PrinterIndex();
+    } catch (const EPrinter&) {
+        return -2;
+    }
 }
 
 void TMainForm::PrintBtnClick(QObject* Sender) {

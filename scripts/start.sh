@@ -14,4 +14,14 @@ if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; t
   echo "Velmora braucht eine grafische Anzeige, DISPLAY ist nicht gesetzt: starten Sie es mit 'xvfb-run -s \"-screen 0 1280x1024x24\" bash scripts/start.sh'." >&2
   exit 1
 fi
+# A machine without any printer gets Velmora's own PDF queue, for this Velmora only; with real
+# printers nothing changes. VELMORA_PDF_QUEUE=no switches this off.
+if [ "${VELMORA_PDF_QUEUE:-yes}" != no ] && bash scripts/pdf-queue.sh needed; then
+  if sock=$(bash scripts/pdf-queue.sh start $$); then
+    trap 'bash scripts/pdf-queue.sh stop $$' EXIT
+    rc=0
+    CUPS_SERVER=$sock "$B/velmora" "$@" || rc=$?
+    exit $rc
+  fi
+fi
 exec "$B/velmora" "$@"

@@ -1,0 +1,15 @@
+#pragma once
+// The page list of the print command ("1,3-5"): which pages, in which order, and how often.
+
+#include <QString>
+#include <vector>
+
+// Page numbers (1..pageCount) to print for the text of the page-list edit, in the order they
+// are written; a page named twice is printed twice. Items are separated by ","; an item with a
+// "-" is a range whose missing or unreadable start means page 1 and whose missing or unreadable
+// end means the last page; a single number outside 1..pageCount, or a reversed range, selects
+// nothing. Numbers follow the copier's whole-number rule.
+std::vector<int> ResolvePageList(const QString& text, int pageCount);
+
+// Whether a typed character may enter the page-list edit: digits, ",", "-" and backspace.
+bool IsPageListChar(QChar c);
