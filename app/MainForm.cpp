@@ -231,7 +231,11 @@ void TMainForm::CenterOnScreen() {
     if (!target)
         return;
     const QRect area = target->geometry();
+    // move() makes Qt forget a minimised or maximised state until the window system applies it
+    // again: keep the state read from the settings.
+    const Qt::WindowStates state = windowState();
     move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
+    setWindowState(state);
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
@@ -268,14 +272,21 @@ void TMainForm::FormDestroy() {
 }
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+    // Every fresh key press is preceded by its shortcut check; a press climbing the parents is
+    // not. Qt builds key events on the stack, so two presses in a row often share an address.
+    if (event->type() == QEvent::ShortcutOverride)
+        PreviewedKey = nullptr;
     if (event->type() != QEvent::KeyPress || !watched->isWidgetType())
         return QMainWindow::eventFilter(watched, event);
     auto* target = static_cast<QWidget*>(watched);
     // Dialogs and menus are windows of their own; a menu bar in keyboard mode keeps its keys.
     if (target->window() != this || qobject_cast<QMenuBar*>(target))
         return false;
-    if (event == PreviewedKey && PreviewedKeyTarget && target->isAncestorOf(PreviewedKeyTarget))
+    if (event == PreviewedKey && PreviewedKeyTarget && target != PreviewedKeyTarget &&
+        target->isAncestorOf(PreviewedKeyTarget)) {
+        PreviewedKeyTarget = target;
         return false;
+    }
     PreviewedKey = event;
     PreviewedKeyTarget = target;
 

@@ -28,6 +28,7 @@ class THelpWindow;
 class TPicProperties;
 class TPrinterProperties;
 class TTwain;
+enum class TOutputMode;
 
 class TMainForm : public QMainWindow, private Ui::TMainForm {
     Q_OBJECT
@@ -141,6 +142,10 @@ public:
     void UpdatePrinterInfo();
     void SelectPrinter(int Index);
     int CurrentPrinterIndex();
+    // The integer tag of a button. PrinterBtn's and FaxBtn's hold the index of the printer
+    // remembered for printer and fax mode, -1 for none; a button never tagged reads -1.
+    int Tag(const QAbstractButton* Button) const;
+    void SetTag(QAbstractButton* Button, int Value);
     void PrintBtnClick(QObject* Sender = nullptr);
     QList<TPicProperties*> GetPrintPics();
     // Character filter of PagesEdit; setting Key to QChar() discards the character.
@@ -149,6 +154,12 @@ public:
     // The "Sichere in Datei" dialog of the bitmap target; remembers the last file chosen.
     FileDialogRequest SaveToBmpDialog;
 
+private:
+    // The mode of the checked radio button; the steps every radio click shares.
+    TOutputMode OutputMode() const;
+    void OutputModeClick(TOutputMode Mode);
+
+public:
     // =========================================================================================
     // Picture collection and files
     // =========================================================================================
@@ -180,7 +191,23 @@ public:
     int CurrentPicNo = 1;
     // The picture record of every page button. The window owns the records.
     std::map<QAbstractButton*, std::unique_ptr<TPicProperties>> PicRecords;
+    // The picture file dialogs; each remembers the folder of the last file chosen.
+    FileDialogRequest PicOpenDialog;
+    FileDialogRequest PicSaveDialog;
+    FileDialogRequest SaveAllPicsDialog;
 
+private:
+    // The page buttons in page order (button k at index k - 1).
+    QList<QAbstractButton*> PicButtons() const;
+    // Moves the current picture from page From to the neighbouring page To and shows it there.
+    void MovePic(int From, int To);
+    void PresetPagesEdit();
+    // Ctrl+F4 acts as if the "Datei" menu had been opened and its close entry chosen.
+    void PicCloseShortcut();
+    // Steps shared by a picture loaded from a file and one inserted from the clipboard.
+    void ShowLoadedPic();
+
+public:
     // =========================================================================================
     // About box
     // =========================================================================================
