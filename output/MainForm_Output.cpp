@@ -2,14 +2,20 @@
 
 #include "app/EventHook.h"
 #include "app/MainForm.h"
+#include "layout/Dib.h"
 #include "layout/PicObj.h"
 #include "output/OutputTargets.h"
+#include "output/PageList.h"
+#include "output/PrintJob.h"
 #include "output/Printer.h"
 #include "platform/Dialogs.h"
 #include "platform/Errors.h"
 
+#include <QClipboard>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QPainter>
+#include <QProgressDialog>
 #include <QScreen>
 
 void TMainForm::SetupOutputHandlers() {
@@ -184,13 +190,95 @@ int TMainForm::CurrentPrinterIndex() {
 
 void TMainForm::PrintBtnClick(QObject* Sender) {
     Q_UNUSED(Sender)
+    if (pic->IsEmpty())
+        return;
+
+    if (BitmapBtn->isChecked()) {
+        // The current copy alone, at its printed size on the screen; its position plays no part.
+        const int w = pic->PrnPicWidth();
+        const int h = pic->PrnPicHeight();
+        if (w <= 0 || h <= 0)
+            return; // a copy of size 0 has nothing to show
+        if (static_cast<long long>(w) * h > MaxPicturePixels)
+            throw EOutOfMemory(QStringLiteral("Das Bild ist mit %1 x %2 Pixeln zu groß für die "
+                                              "Zwischenablage")
+                                   .arg(w)
+                                   .arg(h));
+        QImage bitmap(w, h, QImage::Format_RGB32);
+        if (bitmap.isNull())
+            throw EOutOfMemory(QStringLiteral("Zu wenig Arbeitsspeicher"));
+        bitmap.fill(Qt::white);
+        {
+            QPainter canvas(&bitmap);
+            pic->Draw(canvas, 0, 0, w, h);
+        }
+        QClipboard* clipboard = QGuiApplication::clipboard();
+        if (!clipboard)
+            throw EClipboardException(QStringLiteral("Zwischenablage kann nicht geöffnet werden"));
+        clipboard->setImage(bitmap);
+        // The dialog remembers the last file chosen for the rest of the run.
+        SaveToBmpDialog.Title = QStringLiteral("Sichere in Datei");
+        SaveToBmpDialog.DefaultExt = QStringLiteral("bmp");
+        SaveToBmpDialog.OverwritePrompt = true;
+        SaveToBmpDialog.PathMustExist = true;
+        if (Dialogs::Get().SaveFile(this, SaveToBmpDialog))
+            SaveBitmapToFile(bitmap, SaveToBmpDialog.FileName);
+        return;
+    }
+
+    // Printer or fax: the job is numbered before the page list is looked at.
+    ++PrintJobCount;
+    TPrinter& printer = TPrinter::Printer();
+    printer.SetTitle(PrintTitle + QLatin1Char(' ') + QString::number(PrintJobCount));
+    const QList<TPicProperties*> pics = GetPrintPics();
+    if (pics.isEmpty())
+        return;
+    const int copies = CopiesEdit->Value();
+    if (copies < 1)
+        return;
+
+    // Many pages or copies take a while: a progress box appears after a second, with a way to
+    // stop between pages. It turns the event loop only for itself (it is modal), and the command
+    // still runs to its end inside this handler, as the fast copy relies on.
+    QProgressDialog progress(this);
+    progress.setWindowTitle(QStringLiteral("Drucken"));
+    progress.setCancelButtonText(QStringLiteral("Abbrechen"));
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(1000);
+    progress.setAutoClose(false);
+    progress.setAutoReset(false);
+    const int total = copies * static_cast<int>(pics.size());
+    progress.setRange(0, total);
+    progress.setValue(0);
+    PrintCopies(printer, pics, copies, [&](int copy, int copiesTotal, int page, int pages) {
+        if (progress.wasCanceled())
+            return false;
+        progress.setLabelText(QStringLiteral("Seite %1 von %2, Kopie %3 von %4")
+                                  .arg(page)
+                                  .arg(pages)
+                                  .arg(copy)
+                                  .arg(copiesTotal));
+        progress.setValue((copy - 1) * pages + page - 1);
+        return !progress.wasCanceled();
+    });
 }
 
 QList<TPicProperties*> TMainForm::GetPrintPics() {
-    return {};
+    const int N = static_cast<int>(PicButtons().size());
+    QList<TPicProperties*> pics;
+    auto record = [this](int page) { return PicRecords.at(FindPicBtn(page)).get(); };
+    if (AllPagesBtn->isChecked()) {
+        for (int page = 1; page <= N; ++page)
+            pics << record(page);
+        return pics;
+    }
+    for (int page : ResolvePageList(PagesEdit->text(), N))
+        pics << record(page);
+    return pics;
 }
 
 void TMainForm::PagesEditKeyPress(QObject* Sender, QChar& Key) {
     Q_UNUSED(Sender)
-    Q_UNUSED(Key)
+    if (!IsPageListChar(Key))
+        Key = QChar();
 }

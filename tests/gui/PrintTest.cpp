@@ -1,0 +1,359 @@
+// The print command on the real main window against the private scheduler of scripts/testenv.sh:
+// page lists, collated copies, the measured size and position of the copy on the printed page,
+// the bitmap target, and failures of the queue.
+
+#include "app/MainForm.h"
+#include "app/SpinEdits.h"
+#include "layout/Graphic.h"
+#include "layout/PicObj.h"
+#include "output/Printer.h"
+#include "tests/gui/GuiTestEnv.h"
+#include "tests/support/DialogRecorder.h"
+
+#include <QClipboard>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <QProcess>
+#include <QRadioButton>
+#include <QRegularExpression>
+#include <QTest>
+#include <QThread>
+#include <QToolButton>
+
+namespace {
+
+const QString kPpd = QStringLiteral("lsb/usr/cupsfilters/Generic-PDF_Printer-PDF.ppd");
+const QString kQueue = QStringLiteral("Kopierer");
+
+template <class T> T* Child(QWidget& form, const char* name) {
+    T* w = form.findChild<T*>(QString::fromLatin1(name));
+    if (!w)
+        qFatal("control %s missing", name);
+    return w;
+}
+
+QString Exec(const QString& program, const QStringList& args, bool* ok = nullptr) {
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(program, args);
+    const bool done =
+        p.waitForFinished(20000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    if (ok)
+        *ok = done;
+    return QString::fromLocal8Bit(p.readAll());
+}
+
+QString OutFile() {
+    return qEnvironmentVariable("VELMORA_TEST_OUT") + "/" + kQueue + ".pdf";
+}
+
+int CompletedJobs() {
+    return static_cast<int>(
+        Exec("lpstat", {"-W", "completed", "-o", kQueue}).split('\n', Qt::SkipEmptyParts).size());
+}
+
+// Waits until `count` jobs of the queue are done and their file is written.
+bool WaitForJobs(int count) {
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < 20000) {
+        if (CompletedJobs() >= count && QFile(OutFile()).size() > 0)
+            return true;
+        QThread::msleep(50);
+    }
+    return false;
+}
+
+QString PdfInfo(const QString& key) {
+    for (const QString& line : Exec("pdfinfo", {OutFile()}).split('\n'))
+        if (line.startsWith(key + ":"))
+            return line.mid(key.size() + 1).trimmed();
+    return QString();
+}
+
+// Page `page` of the printed file at `dpi`.
+QImage Render(int page, int dpi) {
+    const QString prefix = qEnvironmentVariable("VELMORA_TEST_OUT") + "/render";
+    const QString n = QString::number(page);
+    Exec("pdftoppm",
+         {"-r", QString::number(dpi), "-f", n, "-l", n, "-singlefile", "-png", OutFile(), prefix});
+    QImage image(prefix + ".png");
+    QFile::remove(prefix + ".png");
+    return image.convertToFormat(QImage::Format_RGB32);
+}
+
+// Bounding box of the pixels darker than mid grey.
+QRect DarkBox(const QImage& image) {
+    QRect box;
+    for (int y = 0; y < image.height(); ++y) {
+        const QRgb* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        for (int x = 0; x < image.width(); ++x)
+            if (qGray(row[x]) < 128)
+                box |= QRect(x, y, 1, 1);
+    }
+    return box;
+}
+
+// The colour in the middle of the dark box: which picture a page shows.
+QColor Middle(const QImage& image) {
+    const QRect box = DarkBox(image);
+    return box.isEmpty() ? QColor() : image.pixelColor(box.center());
+}
+
+// The printable area's top-left corner on the sheet, in points, from the queue's driver.
+QPointF PrintableOrigin() {
+    QFile ppd(qEnvironmentVariable("VELMORA_TEST_CUPS_DIR") + "/etc/ppd/" + kQueue + ".ppd");
+    if (!ppd.open(QIODevice::ReadOnly))
+        return {};
+    const QRegularExpression re(QStringLiteral("^\\*ImageableArea A4/A4: \"(\\S+) (\\S+) (\\S+) "
+                                               "(\\S+)\""),
+                                QRegularExpression::MultilineOption);
+    const auto m = re.match(QString::fromLatin1(ppd.readAll()));
+    if (!m.hasMatch())
+        return {};
+    return {m.captured(1).toDouble(), 842.0 - m.captured(4).toDouble()};
+}
+
+} // namespace
+
+class PrintTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<DialogRecorder> dialogs;
+    std::unique_ptr<TMainForm> form;
+
+    // A page holding a w x h picture of one colour scanned at `dpi`, laid out at zoom 100 %.
+    void AddPicture(int w, int h, int dpi, const QColor& colour) {
+        if (!form->pic->IsEmpty())
+            form->AddNewPic();
+        QImage img(w, h, QImage::Format_RGB888);
+        img.fill(colour);
+        auto bmp = std::make_unique<TBitmap>();
+        bmp->SetImage(img);
+        form->pic->Picture.SetGraphic(std::move(bmp));
+        form->pic->ScannerDPI = {dpi, dpi};
+        form->pic->xZoom = form->pic->yZoom = 1.0;
+        form->ShowZoomValues();
+        form->UpdatePicInfo(true);
+        form->PaintPanelResize();
+    }
+
+    TSpinEdit* Copies() { return Child<TSpinEdit>(*form, "CopiesEdit"); }
+    QLineEdit* Pages() { return Child<QLineEdit>(*form, "PagesEdit"); }
+    void Print() { Child<QToolButton>(*form, "PrintBtn")->click(); }
+
+private slots:
+    void initTestCase() {
+        if (qEnvironmentVariableIsEmpty("CUPS_SERVER") ||
+            qEnvironmentVariableIsEmpty("VELMORA_TEST_OUT"))
+            QSKIP("needs the private scheduler of scripts/testenv.sh");
+    }
+
+    void init() {
+        bool ok = false;
+        Exec("lpadmin",
+             {"-p", kQueue, "-E", "-v", "file://" + OutFile(), "-m", kPpd, "-o", "PageSize=A4"},
+             &ok);
+        QVERIFY(ok);
+        Exec("lpadmin", {"-d", kQueue}, &ok);
+        QVERIFY(ok);
+        Exec("cancel", {"-a", "-x"});
+        QFile::remove(OutFile());
+        TPrinter::Printer().Reset();
+        dialogs = std::make_unique<DialogRecorder>();
+        form = std::make_unique<TMainForm>();
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+        QVERIFY(Child<QRadioButton>(*form, "PrinterBtn")->isChecked());
+    }
+
+    void cleanup() {
+        form.reset();
+        dialogs.reset();
+        Exec("lpadmin", {"-x", kQueue});
+        TPrinter::Printer().Reset();
+    }
+
+    void allPagesInCollatedCopies() {
+        AddPicture(300, 300, 300, Qt::red);
+        AddPicture(300, 300, 300, Qt::green);
+        AddPicture(300, 300, 300, Qt::blue);
+        Copies()->SetValue(2);
+        Print();
+        QCOMPARE(form->PrintJobCount, 1);
+        // Two documents of three pages each, both with the title and number of the one job.
+        QVERIFY(WaitForJobs(2));
+        QCOMPARE(PdfInfo("Pages"), QStringLiteral("3"));
+        QCOMPARE(PdfInfo("Title"), QStringLiteral("Velmora 1"));
+        const QColor expected[] = {Qt::red, Qt::green, Qt::blue};
+        for (int page = 1; page <= 3; ++page) {
+            const QColor c = Middle(Render(page, 30));
+            QVERIFY2(qAbs(c.red() - expected[page - 1].red()) < 40 &&
+                         qAbs(c.green() - expected[page - 1].green()) < 40 &&
+                         qAbs(c.blue() - expected[page - 1].blue()) < 40,
+                     qPrintable(QStringLiteral("page %1: %2").arg(page).arg(c.name())));
+        }
+        QCOMPARE(dialogs->Count(DialogRecorder::Shown::Message), 0);
+    }
+
+    void pageListsAndTheJobNumber() {
+        AddPicture(300, 300, 300, Qt::red);
+        AddPicture(300, 300, 300, Qt::green);
+        AddPicture(300, 300, 300, Qt::blue);
+        Child<QRadioButton>(*form, "SelPagesBtn")->setChecked(true);
+        Pages()->setText(QStringLiteral("3,1"));
+        Print();
+        QVERIFY(WaitForJobs(1));
+        QCOMPARE(PdfInfo("Pages"), QStringLiteral("2"));
+        QVERIFY(Middle(Render(1, 30)).blue() > 150);
+        QVERIFY(Middle(Render(2, 30)).red() > 150);
+
+        // An empty list prints nothing, but the job number advances.
+        Pages()->clear();
+        Print();
+        QCOMPARE(form->PrintJobCount, 2);
+        Pages()->setText(QStringLiteral("7"));
+        Print();
+        QCOMPARE(form->PrintJobCount, 3);
+        QThread::msleep(300);
+        QCOMPARE(CompletedJobs(), 1);
+        QCOMPARE(Exec("lpstat", {"-o", kQueue}).trimmed(), QString());
+
+        Pages()->setText(QStringLiteral("2-9"));
+        Print();
+        QVERIFY(WaitForJobs(2));
+        QCOMPARE(PdfInfo("Pages"), QStringLiteral("2"));
+        QCOMPARE(PdfInfo("Title"), QStringLiteral("Velmora 4"));
+    }
+
+    void emptyCurrentPicturePrintsNothingAtAll() {
+        AddPicture(300, 300, 300, Qt::red);
+        form->AddNewPic(); // an empty current page
+        QVERIFY(form->pic->IsEmpty());
+        Child<QRadioButton>(*form, "SelPagesBtn")->setChecked(true);
+        Pages()->setText(QStringLiteral("1"));
+        Print();
+        QCOMPARE(form->PrintJobCount, 0);
+        QThread::msleep(300);
+        QCOMPARE(Exec("lpstat", {"-W", "all", "-o", kQueue}).trimmed(), QString());
+    }
+
+    void copyMeasuresItsOriginalOnThePage() {
+        // 600 x 300 pixels at 300 dpi: 2 x 1 inches at 100 %, one inch from the corner of the
+        // printable area in both directions.
+        AddPicture(600, 300, 300, Qt::black);
+        const int dpi = form->PrinterProps->PrnDPI.X;
+        QVERIFY(dpi > 0);
+        QCOMPARE(form->pic->PrnPicWidth(), 2 * dpi);
+        Child<TSpinEdit>(*form, "XPosEdit")->SetValue(dpi);
+        Child<TSpinEdit>(*form, "YPosEdit")->SetValue(dpi);
+        Print();
+        QVERIFY(WaitForJobs(1));
+        QCOMPARE(PdfInfo("Page size"), QStringLiteral("595 x 842 pts (A4)"));
+
+        const int render = 300; // one render pixel is dpi / 300 printer pixels
+        const QImage page = Render(1, render);
+        const QRect box = DarkBox(page);
+        const QPointF origin = PrintableOrigin() * render / 72.0;
+        QVERIFY(!origin.isNull());
+        const double tolerance = 1.0 + double(render) / dpi; // anti-aliased edge + a printer pixel
+        QVERIFY2(qAbs(box.width() - 2.0 * render) <= tolerance,
+                 qPrintable(QString::number(box.width())));
+        QVERIFY2(qAbs(box.height() - 1.0 * render) <= tolerance,
+                 qPrintable(QString::number(box.height())));
+        QVERIFY2(qAbs(box.left() - (origin.x() + render)) <= tolerance,
+                 qPrintable(QStringLiteral("%1 vs %2").arg(box.left()).arg(origin.x() + render)));
+        QVERIFY2(qAbs(box.top() - (origin.y() + render)) <= tolerance,
+                 qPrintable(QStringLiteral("%1 vs %2").arg(box.top()).arg(origin.y() + render)));
+        // A scan is not blown up: the page holds the picture once, compressed.
+        QVERIFY(QFile(OutFile()).size() < 200 * 1024);
+    }
+
+    void refusingAndStoppedQueuesAreReported() {
+        AddPicture(300, 300, 300, Qt::red);
+        for (const char* how : {"cupsreject", "cupsdisable"}) {
+            bool ok = false;
+            Exec(QString::fromLatin1(how), {kQueue}, &ok);
+            QVERIFY(ok);
+            const int before = form->PrintJobCount;
+            const int messages = dialogs->Count(DialogRecorder::Shown::Message);
+            Print();
+            // The job number stays advanced, the report names the printer error, and the window
+            // goes on.
+            QCOMPARE(form->PrintJobCount, before + 1);
+            QCOMPARE(dialogs->Count(DialogRecorder::Shown::Message), messages + 1);
+            QVERIFY2(dialogs->LastMessage().Text.contains(QStringLiteral("EPrinter : ")),
+                     qPrintable(dialogs->LastMessage().Text));
+            Exec("cupsaccept", {kQueue});
+            Exec("cupsenable", {kQueue});
+        }
+        QThread::msleep(300);
+        QCOMPARE(Exec("lpstat", {"-W", "all", "-o", kQueue}).trimmed(), QString());
+        QVERIFY(!QFile::exists(OutFile()));
+        // Accepting again, the next job goes through.
+        Print();
+        QVERIFY(WaitForJobs(1));
+    }
+
+    void bitmapTargetCopiesTheCurrentPictureAtScreenSize() {
+        AddPicture(300, 150, 300, Qt::blue);
+        Child<QRadioButton>(*form, "BitmapBtn")->setChecked(true);
+        Child<TFloatSpinEdit>(*form, "XZoomEdit")->SetValue(200);
+        // 300 pixels at 300 dpi on a 96-dpi screen at 200 %.
+        const int w = qRound(300 * 96 / 300.0 * 2), h = qRound(150 * 96 / 300.0 * 2);
+        const QString dir = qEnvironmentVariable("VELMORA_TEST_OUT");
+        struct Case {
+            QString file;
+            const char* format; // what the file holds; nullptr: nothing written
+        };
+        const Case cases[] = {{dir + "/kopie.bmp", "bmp"},
+                              {dir + "/kopie.jpg", "jpeg"},
+                              {dir + "/kopie.png", nullptr}};
+        for (const Case& c : cases) {
+            QGuiApplication::clipboard()->clear();
+            dialogs->FileAnswers.push_back(c.file);
+            Print();
+            const QImage copied = QGuiApplication::clipboard()->image();
+            QCOMPARE(copied.size(), QSize(w, h));
+            QVERIFY(copied.pixelColor(w / 2, h / 2).blue() > 200);
+            const DialogRecorder::Shown& shown = dialogs->History.last();
+            QCOMPARE(shown.kind, DialogRecorder::Shown::SaveFile);
+            QCOMPARE(shown.file.Title, QStringLiteral("Sichere in Datei"));
+            QCOMPARE(shown.file.Filter,
+                     QStringLiteral("Bitmaps (*.BMP)|*.BMP|JPeg (*.JPG)|*.JPG|Rest (*.*)|*.*"));
+            if (c.format) {
+                QFile f(c.file);
+                QVERIFY(f.open(QIODevice::ReadOnly));
+                const QByteArray head = f.read(3);
+                QCOMPARE(head.startsWith("BM"), QByteArray(c.format) == "bmp");
+                QCOMPARE(head == QByteArray("\xFF\xD8\xFF"), QByteArray(c.format) == "jpeg");
+                QCOMPARE(QImage(c.file).size(), QSize(w, h));
+            } else {
+                QVERIFY(!QFile::exists(c.file));
+            }
+        }
+        // The dialog remembers the last file chosen.
+        dialogs->FileAnswers.push_back(QString());
+        Print();
+        QCOMPARE(dialogs->History.last().file.FileName, dir + "/kopie.png");
+        // Nothing went to the printer, and no job number was taken.
+        QCOMPARE(form->PrintJobCount, 0);
+    }
+
+    void pageListKeyFilter() {
+        Pages()->setFocus();
+        Pages()->clear();
+        QTest::keyClicks(Pages(), QStringLiteral("1a -3.,5"));
+        QCOMPARE(Pages()->text(), QStringLiteral("1-3,5"));
+        QTest::keyClick(Pages(), Qt::Key_Backspace);
+        QCOMPARE(Pages()->text(), QStringLiteral("1-3,"));
+        // Pasting is not filtered by keys; the page list copes with any text.
+        Pages()->setText(QStringLiteral("x"));
+        QTest::keyClick(Pages(), Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(Pages()->text(), QStringLiteral("x"));
+    }
+};
+
+VELMORA_GUI_TEST_MAIN(PrintTest)
+#include "PrintTest.moc"
