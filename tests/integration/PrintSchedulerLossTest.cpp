@@ -1,0 +1,155 @@
+// Printing when the scheduler goes away in the middle of a job of several copies. The test owns
+// a scheduler of its own (the test environment's one must live on for the other tests), points
+// this process at it before anything asks for printers, and stops it between two copies.
+
+#include "layout/Graphic.h"
+#include "layout/PicObj.h"
+#include "output/PrintJob.h"
+#include "output/Printer.h"
+#include "platform/Errors.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QGuiApplication>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdio>
+#include <sys/types.h>
+#include <sys/wait.h>
+
+namespace {
+
+QString g_dir;      // the scheduler's folder
+qint64 g_cupsd = 0; // its process
+
+bool WriteFile(const QString& path, const QString& text) {
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(text.toUtf8()) >= 0;
+}
+
+int Run(const QString& program, const QStringList& args) {
+    QProcess p;
+    p.start(program, args);
+    return p.waitForFinished(20000) ? p.exitCode() : -1;
+}
+
+// Starts a scheduler in `dir` with one file: queue "Verlust" writing into dir/out.
+bool StartScheduler(const QString& dir) {
+    const QDir d(dir);
+    for (const char* sub : {"etc/ppd", "spool/tmp", "cache", "run", "log", "out"})
+        d.mkpath(QString::fromLatin1(sub));
+    const QString files = QStringLiteral("ServerRoot %1/etc\nRequestRoot %1/spool\n"
+                                         "TempDir %1/spool/tmp\nCacheDir %1/cache\n"
+                                         "StateDir %1/run\nAccessLog %1/log/access_log\n"
+                                         "ErrorLog %1/log/error_log\nPageLog %1/log/page_log\n"
+                                         "Printcap %1/etc/printcap\nFileDevice Yes\n"
+                                         "SystemGroup root\nLogFileGroup root\n")
+                              .arg(dir);
+    const QString conf =
+        QStringLiteral("Listen %1/run/cups.sock\nLogLevel info\nBrowsing No\n"
+                       "BrowseLocalProtocols none\nWebInterface No\nDefaultShared No\n"
+                       "ErrorPolicy abort-job\n<Location />\n  Order allow,deny\n"
+                       "  Allow all\n</Location>\n<Location /admin>\n  Order allow,deny\n"
+                       "  Allow all\n</Location>\n<Policy default>\n  <Limit All>\n"
+                       "    Order deny,allow\n  </Limit>\n</Policy>\n")
+            .arg(dir);
+    if (!WriteFile(dir + "/etc/cups-files.conf", files) ||
+        !WriteFile(dir + "/etc/cupsd.conf", conf))
+        return false;
+    // The scheduler's filters run as an unprivileged user and must reach the output folder.
+    for (QString p = dir; p.size() > 1; p = QFileInfo(p).path())
+        QFile::setPermissions(p, QFile::permissions(p) | QFile::ExeOther | QFile::ReadOther);
+    QFile::setPermissions(dir + "/out", QFile::permissions(dir + "/out") | QFile::WriteOther);
+    if (!QProcess::startDetached(
+            "cupsd", {"-f", "-c", dir + "/etc/cupsd.conf", "-s", dir + "/etc/cups-files.conf"},
+            QString(), &g_cupsd))
+        return false;
+    qputenv("CUPS_SERVER", (dir + "/run/cups.sock").toLocal8Bit());
+    QElapsedTimer t;
+    t.start();
+    while (Run("lpstat", {"-r"}) != 0) {
+        if (t.elapsed() > 30000) {
+            QFile log(dir + "/log/error_log");
+            log.open(QIODevice::ReadOnly);
+            std::fprintf(stderr, "scheduler did not start:\n%s\n", log.readAll().constData());
+            return false;
+        }
+        QThread::msleep(100);
+    }
+    return Run("lpadmin",
+               {"-p", "Verlust", "-E", "-v", "file://" + dir + "/out/verlust.pdf", "-m",
+                "lsb/usr/cupsfilters/Generic-PDF_Printer-PDF.ppd", "-o", "PageSize=A4"}) == 0 &&
+           Run("lpadmin", {"-d", "Verlust"}) == 0;
+}
+
+void StopScheduler() {
+    if (g_cupsd > 0) {
+        ::kill(static_cast<pid_t>(g_cupsd), SIGTERM);
+        for (int i = 0; i < 100 && ::kill(static_cast<pid_t>(g_cupsd), 0) == 0; ++i) {
+            ::waitpid(static_cast<pid_t>(g_cupsd), nullptr, WNOHANG);
+            QThread::msleep(50);
+        }
+        g_cupsd = 0;
+    }
+}
+
+} // namespace
+
+TEST(PrintSchedulerLoss, RemainingCopiesAreNotPrintedAndTheErrorIsRaised) {
+    if (qEnvironmentVariableIsEmpty("VELMORA_TEST_TMP"))
+        GTEST_SKIP() << "needs the test environment of scripts/testenv.sh";
+    ASSERT_FALSE(g_dir.isEmpty()) << "the test's own scheduler did not start";
+    TPrinterProperties device;
+    TPicProperties pic(&device);
+    auto bmp = std::make_unique<TBitmap>();
+    QImage img(300, 300, QImage::Format_RGB888);
+    img.fill(Qt::black);
+    bmp->SetImage(img);
+    pic.Picture.SetGraphic(std::move(bmp));
+    pic.ScannerDPI = {300, 300};
+
+    TPrinter& printer = TPrinter::Printer();
+    printer.SetPrinterIndex(0);
+    const TDeviceFigures f = printer.Figures();
+    device.PrnAreaWidth = f.AreaWidth;
+    device.PrnAreaHeight = f.AreaHeight;
+    device.PrnDPI = {f.DpiX, f.DpiY};
+    printer.SetTitle(QStringLiteral("Velmora 1"));
+
+    int pagesAsked = 0;
+    QElapsedTimer t;
+    t.start();
+    EXPECT_THROW(PrintCopies(printer, {&pic, &pic}, 3,
+                             [&](int copy, int, int page, int) {
+                                 ++pagesAsked;
+                                 if (copy == 2 && page == 1)
+                                     StopScheduler(); // gone while the second copy is built
+                                 return true;
+                             }),
+                 EPrinter);
+    EXPECT_LT(t.elapsed(), 30000);
+    // The second copy was begun and ended; the third was never started.
+    EXPECT_EQ(pagesAsked, 4);
+    EXPECT_FALSE(printer.Printing());
+}
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    QTemporaryDir dir(qEnvironmentVariable("VELMORA_TEST_TMP", QDir::tempPath()) +
+                      "/velmora-loss-XXXXXX");
+    if (qEnvironmentVariableIsSet("VELMORA_TEST_TMP") && dir.isValid() &&
+        StartScheduler(dir.path()))
+        g_dir = dir.path();
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    const int result = RUN_ALL_TESTS();
+    StopScheduler();
+    return result;
+}
