@@ -11,7 +11,16 @@
 #include <QLocale>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWidget>
 #include <vector>
+
+// The window's control `name`; a missing control ends the test program at once.
+template <class T> T* Child(QWidget& form, const char* name) {
+    T* w = form.findChild<T*>(QString::fromLatin1(name));
+    if (!w)
+        qFatal("control %s missing", name);
+    return w;
+}
 
 inline QString GuiTestIniFile() {
     return QDir(qEnvironmentVariable("HOME")).filePath("velmora.ini");

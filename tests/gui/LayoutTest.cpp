@@ -16,13 +16,6 @@
 
 namespace {
 
-template <class T> T* Child(QWidget& form, const char* name) {
-    T* w = form.findChild<T*>(QString::fromLatin1(name));
-    if (!w)
-        qFatal("control %s missing", name);
-    return w;
-}
-
 // A picture of w x h pixels: white with a black frame, so its placement can be seen.
 void SetPicture(TPicProperties& p, int w, int h) {
     QImage img(w, h, QImage::Format_RGB888);

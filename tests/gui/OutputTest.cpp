@@ -24,13 +24,6 @@ namespace {
 
 const QString kPpd = QStringLiteral("lsb/usr/cupsfilters/Generic-PDF_Printer-PDF.ppd");
 
-template <class T> T* Child(QWidget& form, const char* name) {
-    T* w = form.findChild<T*>(QString::fromLatin1(name));
-    if (!w)
-        qFatal("control %s missing", name);
-    return w;
-}
-
 bool Run(const QString& program, const QStringList& args) {
     QProcess p;
     p.setProcessChannelMode(QProcess::MergedChannels);

@@ -26,13 +26,6 @@ namespace {
 const QString kPpd = QStringLiteral("lsb/usr/cupsfilters/Generic-PDF_Printer-PDF.ppd");
 const QString kQueue = QStringLiteral("Kopierer");
 
-template <class T> T* Child(QWidget& form, const char* name) {
-    T* w = form.findChild<T*>(QString::fromLatin1(name));
-    if (!w)
-        qFatal("control %s missing", name);
-    return w;
-}
-
 QString Exec(const QString& program, const QStringList& args, bool* ok = nullptr) {
     QProcess p;
     p.setProcessChannelMode(QProcess::MergedChannels);
