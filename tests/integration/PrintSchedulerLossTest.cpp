@@ -101,31 +101,72 @@ void StopScheduler() {
 
 } // namespace
 
-TEST(PrintSchedulerLoss, RemainingCopiesAreNotPrintedAndTheErrorIsRaised) {
-    if (qEnvironmentVariableIsEmpty("VELMORA_TEST_TMP"))
-        GTEST_SKIP() << "needs the test environment of scripts/testenv.sh";
-    ASSERT_FALSE(g_dir.isEmpty()) << "the test's own scheduler did not start";
+// A one-picture record laid out on the selected printer.
+struct Copy {
     TPrinterProperties device;
-    TPicProperties pic(&device);
+    TPicProperties pic{&device};
+};
+
+void LayOut(Copy& c) {
     auto bmp = std::make_unique<TBitmap>();
     QImage img(300, 300, QImage::Format_RGB888);
     img.fill(Qt::black);
     bmp->SetImage(img);
-    pic.Picture.SetGraphic(std::move(bmp));
-    pic.ScannerDPI = {300, 300};
-
+    c.pic.Picture.SetGraphic(std::move(bmp));
+    c.pic.ScannerDPI = {300, 300};
     TPrinter& printer = TPrinter::Printer();
     printer.SetPrinterIndex(0);
     const TDeviceFigures f = printer.Figures();
-    device.PrnAreaWidth = f.AreaWidth;
-    device.PrnAreaHeight = f.AreaHeight;
-    device.PrnDPI = {f.DpiX, f.DpiY};
+    c.device.PrnAreaWidth = f.AreaWidth;
+    c.device.PrnAreaHeight = f.AreaHeight;
+    c.device.PrnDPI = {f.DpiX, f.DpiY};
+}
+
+int CompletedJobs() {
+    QProcess p;
+    p.start("lpstat", {"-W", "completed", "-o", "Verlust"});
+    p.waitForFinished(10000);
+    return static_cast<int>(
+        QString::fromLocal8Bit(p.readAll()).split('\n', Qt::SkipEmptyParts).size());
+}
+
+// Runs first, while the scheduler is still there.
+TEST(PrintSchedulerLoss, StoppingBetweenPagesAbandonsTheDocumentInProgress) {
+    if (qEnvironmentVariableIsEmpty("VELMORA_TEST_TMP"))
+        GTEST_SKIP() << "needs the test environment of scripts/testenv.sh";
+    ASSERT_FALSE(g_dir.isEmpty()) << "the test's own scheduler did not start";
+    Copy c;
+    LayOut(c);
+    TPrinter& printer = TPrinter::Printer();
     printer.SetTitle(QStringLiteral("Velmora 1"));
+    const bool completed =
+        PrintCopies(printer, {&c.pic, &c.pic}, 3, [](int copy, int, int page, int) {
+            return !(copy == 2 && page == 2); // "Abbrechen"
+        });
+    EXPECT_FALSE(completed);
+    EXPECT_FALSE(printer.Printing());
+    // The first copy was printed, the second abandoned, the third never begun.
+    QElapsedTimer t;
+    t.start();
+    while (CompletedJobs() < 1 && t.elapsed() < 20000)
+        QThread::msleep(50);
+    QThread::msleep(500);
+    EXPECT_EQ(CompletedJobs(), 1);
+}
+
+TEST(PrintSchedulerLoss, RemainingCopiesAreNotPrintedAndTheErrorIsRaised) {
+    if (qEnvironmentVariableIsEmpty("VELMORA_TEST_TMP"))
+        GTEST_SKIP() << "needs the test environment of scripts/testenv.sh";
+    ASSERT_FALSE(g_dir.isEmpty()) << "the test's own scheduler did not start";
+    Copy c;
+    LayOut(c);
+    TPrinter& printer = TPrinter::Printer();
+    printer.SetTitle(QStringLiteral("Velmora 2"));
 
     int pagesAsked = 0;
     QElapsedTimer t;
     t.start();
-    EXPECT_THROW(PrintCopies(printer, {&pic, &pic}, 3,
+    EXPECT_THROW(PrintCopies(printer, {&c.pic, &c.pic}, 3,
                              [&](int copy, int, int page, int) {
                                  ++pagesAsked;
                                  if (copy == 2 && page == 1)
