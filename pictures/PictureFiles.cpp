@@ -3,6 +3,7 @@
 #include "layout/Dib.h"
 #include "pictures/Jpeg.h"
 #include "platform/Errors.h"
+#include "platform/NewFile.h"
 #include "platform/WholeNumber.h"
 
 #include <QBuffer>
@@ -11,11 +12,9 @@
 #include <QFileInfo>
 #include <QImageReader>
 #include <QPainter>
-#include <QRandomGenerator>
 #include <QtEndian>
 
 #include <algorithm>
-#include <cerrno>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
@@ -24,7 +23,6 @@
 #include <mutex>
 #include <thread>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -208,188 +206,6 @@ std::vector<IconEntry> UsableIconEntries(const QByteArray& file) {
 // ---------------------------------------------------------------------------------------------
 // Writing files
 
-bool ProcSelfFdWorks() {
-    static const bool works = ::access("/proc/self/fd", X_OK) == 0;
-    return works;
-}
-
-// One new file. Its content goes to a file without a name (O_TMPFILE) in the folder where it is
-// to live, or, where the file system cannot do that, to a hidden temporary one; only when it is
-// complete and on disk does it get its name. So no reader ever sees a half-written picture, and
-// a process killed halfway leaves at most a hidden temporary file.
-class TNewFile {
-public:
-    // `displayName` names the file in error messages; `target` decides the folder.
-    TNewFile(const QString& target, QString displayName)
-        : m_display(std::move(displayName)), m_buffer(BufferSize) {
-        const QFileInfo info(target);
-        const QByteArray folder = QFile::encodeName(info.absolutePath());
-#ifdef O_TMPFILE
-        if (ProcSelfFdWorks()) {
-            m_fd = ::open(folder.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
-            if (m_fd >= 0)
-                return;
-            if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
-                CannotCreate(m_display);
-        }
-#endif
-        const QByteArray pattern = folder + "/." + QFile::encodeName(info.fileName()) + ".tmp-";
-        for (int attempt = 0; attempt < 100 && m_fd < 0; ++attempt) {
-            m_temporary =
-                pattern + QByteArray::number(QRandomGenerator::global()->generate64(), 36);
-            m_fd = ::open(m_temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-            if (m_fd < 0 && errno != EEXIST)
-                break;
-        }
-        if (m_fd < 0) {
-            m_temporary.clear();
-            CannotCreate(m_display);
-        }
-    }
-
-    ~TNewFile() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        if (!m_temporary.isEmpty())
-            ::unlink(m_temporary.constData());
-    }
-
-    TNewFile(const TNewFile&) = delete;
-    TNewFile& operator=(const TNewFile&) = delete;
-
-    void Write(const void* data, std::size_t size) {
-        const auto* p = static_cast<const char*>(data);
-        if (size >= m_buffer.size()) {
-            Flush();
-            WriteOut(p, size);
-            return;
-        }
-        if (size > m_buffer.size() - m_used)
-            Flush();
-        std::memcpy(m_buffer.data() + m_used, p, size);
-        m_used += size;
-    }
-
-    // Gives the file the name `name` (in the same folder) only if no file, folder or link of that
-    // name exists; false when one does.
-    bool LinkAs(const QString& name) {
-        Complete();
-        const QByteArray path = QFile::encodeName(name);
-        if (m_temporary.isEmpty()) {
-            const QByteArray self = "/proc/self/fd/" + QByteArray::number(m_fd);
-            if (::linkat(AT_FDCWD, self.constData(), AT_FDCWD, path.constData(),
-                         AT_SYMLINK_FOLLOW) == 0)
-                return true;
-            if (errno == EEXIST)
-                return false;
-            CannotCreate(name);
-        }
-        if (::link(m_temporary.constData(), path.constData()) == 0) {
-            ::unlink(m_temporary.constData());
-            m_temporary.clear();
-            return true;
-        }
-        if (errno == EEXIST)
-            return false;
-        // File systems without hard links (FAT on a USB stick) may still rename exclusively.
-        if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS)
-            CannotCreate(name);
-        if (::renameat2(AT_FDCWD, m_temporary.constData(), AT_FDCWD, path.constData(),
-                        RENAME_NOREPLACE) == 0) {
-            m_temporary.clear();
-            return true;
-        }
-        if (errno == EEXIST)
-            return false;
-        if (errno != EINVAL && errno != ENOSYS)
-            CannotCreate(name);
-        // Neither: claim the name with an empty file, then put the complete one over it.
-        const int claim = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (claim < 0) {
-            if (errno == EEXIST)
-                return false;
-            CannotCreate(name);
-        }
-        ::close(claim);
-        if (::rename(m_temporary.constData(), path.constData()) != 0) {
-            ::unlink(path.constData());
-            CannotCreate(name);
-        }
-        m_temporary.clear();
-        return true;
-    }
-
-    // Puts the file in place of `target`, which may exist; a file being replaced passes its
-    // permissions on.
-    void Replace(const QString& target, const struct stat* old) {
-        Complete();
-        if (old)
-            ::fchmod(m_fd, old->st_mode & 07777);
-        const QByteArray path = QFile::encodeName(target);
-        if (m_temporary.isEmpty()) {
-            // A nameless file cannot be renamed; it gets a hidden name first.
-            const QFileInfo info(target);
-            const QByteArray pattern = QFile::encodeName(info.absolutePath()) + "/." +
-                                       QFile::encodeName(info.fileName()) + ".tmp-";
-            const QByteArray self = "/proc/self/fd/" + QByteArray::number(m_fd);
-            for (int attempt = 0; attempt < 100; ++attempt) {
-                const QByteArray name =
-                    pattern + QByteArray::number(QRandomGenerator::global()->generate64(), 36);
-                if (::linkat(AT_FDCWD, self.constData(), AT_FDCWD, name.constData(),
-                             AT_SYMLINK_FOLLOW) == 0) {
-                    m_temporary = name;
-                    break;
-                }
-                if (errno != EEXIST)
-                    break;
-            }
-            if (m_temporary.isEmpty())
-                CannotCreate(m_display);
-        }
-        if (::rename(m_temporary.constData(), path.constData()) != 0)
-            CannotCreate(m_display);
-        m_temporary.clear();
-    }
-
-private:
-    static constexpr std::size_t BufferSize = 1 << 20;
-
-    void WriteOut(const char* p, std::size_t size) {
-        while (size > 0) {
-            const ssize_t n = ::write(m_fd, p, size);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                CannotCreate(m_display);
-            p += n;
-            size -= static_cast<std::size_t>(n);
-        }
-    }
-
-    void Flush() {
-        WriteOut(m_buffer.data(), m_used);
-        m_used = 0;
-    }
-
-    // The data must be on disk before the name is, or a power cut could leave a complete-looking
-    // name on an empty or partial file.
-    void Complete() {
-        if (m_complete)
-            return;
-        Flush();
-        if (::fdatasync(m_fd) != 0 && errno != EINVAL)
-            CannotCreate(m_display);
-        m_complete = true;
-    }
-
-    QString m_display;
-    int m_fd = -1;
-    QByteArray m_temporary; // empty for a nameless file
-    std::vector<char> m_buffer;
-    std::size_t m_used = 0;
-    bool m_complete = false;
-};
-
 // Writes a whole file in place of `path`: an existing file is replaced (a symbolic link's target
 // rather than the link), a read-only file or a folder of that name is refused.
 template <typename Fill> void ReplaceFile(const QString& path, Fill fill) {
@@ -402,9 +218,12 @@ template <typename Fill> void ReplaceFile(const QString& path, Fill fill) {
     const bool exists = ::stat(encoded.constData(), &old) == 0;
     if (exists && (!S_ISREG(old.st_mode) || ::access(encoded.constData(), W_OK) != 0))
         CannotCreate(path);
-    TNewFile file(target, path);
+    TNewFile file(target);
+    if (!file.IsOpen())
+        CannotCreate(path);
     fill(file);
-    file.Replace(target, exists ? &old : nullptr);
+    if (!file.Replace(target))
+        CannotCreate(path);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -560,12 +379,17 @@ template <typename Put> void WriteBmp(const QImage& input, Put put) {
     }
 }
 
-void WriteBytes(TNewFile& file, const QByteArray& bytes) {
-    file.Write(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+// `path` names the file in error messages.
+void WriteBytes(TNewFile& file, const QByteArray& bytes, const QString& path) {
+    if (!file.Write(bytes))
+        CannotCreate(path);
 }
 
-void WriteBmpFile(TNewFile& file, const QImage& image) {
-    WriteBmp(image, [&file](const void* data, std::size_t size) { file.Write(data, size); });
+void WriteBmpFile(TNewFile& file, const QImage& image, const QString& path) {
+    WriteBmp(image, [&](const void* data, std::size_t size) {
+        if (!file.Write(data, size))
+            CannotCreate(path);
+    });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -683,8 +507,14 @@ QString LinkWithFreeNumber(TNewFile& file, const QString& chosenPath, qint64& nu
     constexpr int MaxAttempts = 10000;
     for (int attempt = 0;; ++attempt, ++number) {
         const QString name = NumberedPictureName(chosenPath, number);
-        if (file.LinkAs(name))
+        switch (file.LinkAs(name)) {
+        case TNewFile::TLinkResult::Linked:
             return name;
+        case TNewFile::TLinkResult::NameTaken:
+            break;
+        case TNewFile::TLinkResult::Failed:
+            CannotCreate(name);
+        }
         if (attempt == MaxAttempts)
             CannotCreate(name);
     }
@@ -709,8 +539,10 @@ QStringList SavePages(const std::vector<PageSource>& pages, const QString& chose
             const QByteArray bytes = encoder->Take(static_cast<std::size_t>(page));
             if (!bytes.isEmpty()) {
                 const QString planned = NumberedPictureName(chosenPath, number);
-                TNewFile file(planned, planned);
-                WriteBytes(file, bytes);
+                TNewFile file(planned);
+                if (!file.IsOpen())
+                    CannotCreate(planned);
+                WriteBytes(file, bytes, planned);
                 name = LinkWithFreeNumber(file, chosenPath, number);
             }
         } else {
@@ -719,8 +551,10 @@ QStringList SavePages(const std::vector<PageSource>& pages, const QString& chose
             const QImage image = pages[static_cast<std::size_t>(page)].Render();
             if (!image.isNull()) {
                 const QString planned = NumberedPictureName(chosenPath, number);
-                TNewFile file(planned, planned);
-                WriteBmpFile(file, image);
+                TNewFile file(planned);
+                if (!file.IsOpen())
+                    CannotCreate(planned);
+                WriteBmpFile(file, image, planned);
                 name = LinkWithFreeNumber(file, chosenPath, number);
             }
         }
@@ -836,11 +670,11 @@ bool CanSaveBitmapAs(const QString& path) {
 bool SaveBitmapToFile(const QImage& bitmap, const QString& path) {
     switch (SaveFormatOf(path)) {
     case SaveFormat::Bmp:
-        ReplaceFile(path, [&](TNewFile& file) { WriteBmpFile(file, bitmap); });
+        ReplaceFile(path, [&](TNewFile& file) { WriteBmpFile(file, bitmap, path); });
         return true;
     case SaveFormat::Jpeg: {
         const QByteArray jpeg = EncodeJpeg(bitmap); // before the file: a failure touches nothing
-        ReplaceFile(path, [&](TNewFile& file) { WriteBytes(file, jpeg); });
+        ReplaceFile(path, [&](TNewFile& file) { WriteBytes(file, jpeg, path); });
         return true;
     }
     case SaveFormat::None:
@@ -859,14 +693,14 @@ bool SaveGraphicToFile(const TGraphic& graphic, const QString& path) {
     case GraphicKind::Bitmap:
         if (IsBmpExtension(ext)) {
             const QImage& image = static_cast<const TBitmap&>(graphic).Image();
-            ReplaceFile(path, [&](TNewFile& file) { WriteBmpFile(file, image); });
+            ReplaceFile(path, [&](TNewFile& file) { WriteBmpFile(file, image, path); });
             return true;
         }
         break;
     case GraphicKind::Jpeg:
         if (IsJpegExtension(ext)) {
             const QByteArray& bytes = static_cast<const TJpegImage&>(graphic).OriginalBytes();
-            ReplaceFile(path, [&](TNewFile& file) { WriteBytes(file, bytes); });
+            ReplaceFile(path, [&](TNewFile& file) { WriteBytes(file, bytes, path); });
             return true;
         }
         break;

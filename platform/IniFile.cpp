@@ -1,16 +1,14 @@
 #include "platform/IniFile.h"
 
 #include "platform/Errors.h"
+#include "platform/NewFile.h"
 #include "platform/WholeNumber.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
 #include <QStringView>
-#include <cerrno>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -264,125 +262,12 @@ bool Writable(const QByteArray& path, const struct stat& st, int mode) {
     return (st.st_mode & 0222) != 0 && ::access(path.constData(), mode) == 0;
 }
 
-bool WriteAll(int fd, const QByteArray& data) {
-    const char* p = data.constData();
-    qsizetype left = data.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, std::size_t(left));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
-        left -= n;
-    }
-    return true;
-}
-
-class Fd {
-public:
-    explicit Fd(int fd) : m_fd(fd) {}
-    ~Fd() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int Get() const { return m_fd; }
-    bool Close() { return ::close(std::exchange(m_fd, -1)) == 0; }
-
-private:
-    int m_fd;
-};
-
-// Gives a complete anonymous temporary file a name beside the target, ready to be renamed.
-bool NameTemporary(int fd, const QByteArray& pattern, QByteArray& name) {
-    const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd);
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        name = pattern + QByteArray::number(QRandomGenerator::global()->generate64(), 36);
-        if (::linkat(AT_FDCWD, self.constData(), AT_FDCWD, name.constData(), AT_SYMLINK_FOLLOW) ==
-            0)
-            return true;
-        if (errno != EEXIST)
-            break;
-    }
-    name.clear();
-    return false;
-}
-
-int CreateNamedTemporary(const QByteArray& pattern, QByteArray& name) {
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        name = pattern + QByteArray::number(QRandomGenerator::global()->generate64(), 36);
-        const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0)
-            return fd;
-        if (errno != EEXIST)
-            break;
-    }
-    name.clear();
-    return -1;
-}
-
-// Writes `content` to a new, hidden file beside the target and returns its name. The file
-// stays nameless (O_TMPFILE) until it is complete, so a process killed while writing it leaves
-// nothing behind; without O_TMPFILE (or without /proc) a named file is used from the start.
-bool WriteTemporary(const QByteArray& folder, const QByteArray& base, const QByteArray& content,
-                    const struct stat* old, QByteArray& name) {
-    const QByteArray pattern = folder + "/." + base + ".tmp-";
-    // The data must be on disk before the rename is, or a power cut could leave the settings
-    // name pointing to an empty file.
-    auto fill = [&](int fd) {
-        // The new file keeps the old one's permissions (a file made private stays private).
-        if (old)
-            ::fchmod(fd, old->st_mode & 07777);
-        return WriteAll(fd, content) && ::fdatasync(fd) == 0;
-    };
-#ifdef O_TMPFILE
-    {
-        Fd fd(::open(folder.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
-        if (fd.Get() >= 0) {
-            if (!fill(fd.Get()))
-                return false;
-            if (NameTemporary(fd.Get(), pattern, name)) {
-                if (fd.Close())
-                    return true;
-                ::unlink(name.constData());
-                return false;
-            }
-        } else if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
-            return false;
-        }
-    }
-#endif
-    Fd fd(CreateNamedTemporary(pattern, name));
-    if (fd.Get() < 0)
-        return false;
-    if (fill(fd.Get()) && fd.Close())
-        return true;
-    ::unlink(name.constData());
-    return false;
-}
-
 bool ReplaceAtomically(const QString& targetPath, const QByteArray& content) {
-    const QByteArray target = QFile::encodeName(targetPath);
-    const QFileInfo info(targetPath);
-    const QByteArray folder = QFile::encodeName(info.absolutePath());
-
     struct stat old {};
-    const bool exists = ::stat(target.constData(), &old) == 0;
-    if (exists && !S_ISREG(old.st_mode))
+    if (::stat(QFile::encodeName(targetPath).constData(), &old) == 0 && !S_ISREG(old.st_mode))
         return false;
-    QByteArray temporary;
-    if (!WriteTemporary(folder, QFile::encodeName(info.fileName()), content,
-                        exists ? &old : nullptr, temporary))
-        return false;
-    if (::rename(temporary.constData(), target.constData()) != 0) {
-        ::unlink(temporary.constData());
-        return false;
-    }
-    // The folder is not synced: after a power cut the rename may be lost, which leaves the
-    // previous complete file, and WriteSettings would pay for a second sync with every key.
-    return true;
+    TNewFile file(targetPath);
+    return file.Write(content) && file.Replace(targetPath);
 }
 
 // Whether the settings file may be replaced; see IniFile.h for why a file the user made
