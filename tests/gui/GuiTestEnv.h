@@ -9,6 +9,8 @@
 #include <QDir>
 #include <QGuiApplication>
 #include <QLocale>
+#include <QProcess>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWidget>
@@ -20,6 +22,20 @@ template <class T> T* Child(QWidget& form, const char* name) {
     if (!w)
         qFatal("control %s missing", name);
     return w;
+}
+
+// Runs a helper program (lpadmin, cupsreject...); false, with its output as a warning, when it
+// fails.
+inline bool Run(const QString& program, const QStringList& args) {
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(program, args);
+    const bool ok =
+        p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    if (!ok)
+        qWarning("%s %s: %s", qPrintable(program), qPrintable(args.join(' ')),
+                 p.readAll().constData());
+    return ok;
 }
 
 inline QString GuiTestIniFile() {

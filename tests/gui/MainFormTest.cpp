@@ -100,10 +100,7 @@ private slots:
 
 private:
     template <class T = QWidget> T* Control(const char* name) const {
-        auto* control = form->findChild<T*>(QString::fromLatin1(name));
-        if (!control)
-            qFatal("control %s missing", name);
-        return control;
+        return Child<T>(*form, name);
     }
 
     TMainForm* form = nullptr;

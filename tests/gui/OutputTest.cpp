@@ -24,18 +24,6 @@ namespace {
 
 const QString kPpd = QStringLiteral("lsb/usr/cupsfilters/Generic-PDF_Printer-PDF.ppd");
 
-bool Run(const QString& program, const QStringList& args) {
-    QProcess p;
-    p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start(program, args);
-    const bool ok =
-        p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-    if (!ok)
-        qWarning("%s %s: %s", qPrintable(program), qPrintable(args.join(' ')),
-                 p.readAll().constData());
-    return ok;
-}
-
 // A scanned A4 page of 300 dpi, so that the copy has a size to be centred with.
 void SetA4Scan(TPicProperties& p) {
     QImage img(2480, 3508, QImage::Format_RGB32);

@@ -42,18 +42,6 @@ bool HaveScheduler() {
             QSKIP("needs the private scheduler of scripts/testenv.sh");                            \
     } while (false)
 
-bool Run(const QString& program, const QStringList& args) {
-    QProcess p;
-    p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start(program, args);
-    const bool ok =
-        p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-    if (!ok)
-        qWarning("%s %s: %s", qPrintable(program), qPrintable(args.join(' ')),
-                 p.readAll().constData());
-    return ok;
-}
-
 void WriteFile(const QString& path, const QByteArray& content) {
     QFile f(path);
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(content) != content.size())
@@ -106,10 +94,7 @@ private slots:
 
 private:
     template <class T = QWidget> T* Control(const char* name) const {
-        auto* control = form->findChild<T*>(QString::fromLatin1(name));
-        if (!control)
-            qFatal("control %s missing", name);
-        return control;
+        return Child<T>(*form, name);
     }
 
     // Creates the window as the program does; `before` runs between creation and first show.
