@@ -8,6 +8,7 @@
 
 #include "pictures/Jpeg.h"
 #include "pictures/PictureFiles.h"
+#include "pictures/SaveAll.h"
 
 #include <QDir>
 #include <QFile>

@@ -2,6 +2,7 @@
 // an .ico file does. A picture no larger than an icon may be or "Ungültiges Symbol" are the only
 // acceptable outcomes.
 
+#include "pictures/IconFile.h"
 #include "pictures/PictureFiles.h"
 #include "platform/Errors.h"
 

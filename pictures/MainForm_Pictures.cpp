@@ -7,6 +7,7 @@
 #include "layout/PicObj.h"
 #include "pictures/PictureCommands.h"
 #include "pictures/PictureFiles.h"
+#include "pictures/SaveAll.h"
 #include "platform/Errors.h"
 #include "platform/MemBlock.h"
 #include "platform/WholeNumber.h"

@@ -1,5 +1,6 @@
 #include "pictures/PictureCommands.h"
 
+#include "layout/BmpWriter.h"
 #include "pictures/PictureFiles.h"
 #include "platform/WholeNumber.h"
 

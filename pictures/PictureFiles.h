@@ -1,7 +1,8 @@
 #pragma once
-// Picture files: loading a picture by its file extension, saving a picture or a rendered bitmap,
-// and saving every page under consecutive numbers. Nothing here knows a widget; the main window's
-// file commands are glue over these functions.
+// Picture files: loading a picture by its file extension and saving a picture or a rendered
+// bitmap. Saving all pages is in SaveAll.h, icons in IconFile.h, the BMP writer in
+// layout/BmpWriter.h. Nothing here knows a widget; the main window's file commands are glue over
+// these functions.
 //
 // Extensions are compared without regard to case:
 //
@@ -21,10 +22,7 @@
 #include <QByteArray>
 #include <QImage>
 #include <QString>
-#include <QStringList>
-#include <functional>
 #include <memory>
-#include <vector>
 
 // The extension of a file name as Velmora compares it: from the last dot of the name part on,
 // dot included ("Pic.tar.JPG" gives ".JPG"); empty when the name part has no dot.
@@ -40,23 +38,13 @@ QString PictureFileExtension(const QString& path);
 // picture never holds an icon.
 std::unique_ptr<TGraphic> LoadPictureFile(const QString& path);
 
-// The best picture of an icon file: of the entries Qt's reader decodes (1-, 4-, 8-, 24- and 32-bit
-// and PNG-compressed ones) the one with the most pixels, among those the deepest; when the best
-// entry turns out damaged, the next best. Every entry's size and data are checked against the
-// file before Qt allocates anything. Raises EInvalidGraphic "Ungültiges Symbol".
-QImage DecodeIconFile(const QByteArray& file);
-
-// The icon drawn at (0, 0) onto a bitmap of its own size, its transparent parts on white paper.
-QImage IconToBitmap(const QImage& icon);
-
-// A complete BMP file of `image`: 1-bit and 8-bit pictures keep their palette (greyscale ones get
-// a grey palette), pictures with transparency become 32-bit with an alpha mask, everything else
-// 24-bit. The resolution is the image's own.
-QByteArray EncodeBmpFile(const QImage& image);
-
 // The picture at its own size as a bitmap: the pixels of a raster graphic as they are (shared,
 // not copied), a metafile drawn onto white.
 QImage RenderGraphic(const TGraphic& graphic);
+
+// The format SaveBitmapToFile writes for this file name, by its extension (table above).
+enum class TSaveFormat { None, Bmp, Jpeg };
+TSaveFormat SaveFormatOf(const QString& path);
 
 // Whether SaveBitmapToFile writes anything for this file name (.bmp, .dib, .jpg, .jpeg).
 bool CanSaveBitmapAs(const QString& path);
@@ -71,39 +59,6 @@ bool SaveGraphicToFile(const TGraphic& graphic, const QString& path);
 // Saves a bitmap by extension, replacing an existing file: .bmp/.dib as BMP, .jpg/.jpeg as JPEG
 // (quality 90, colour, baseline); any other extension writes nothing and returns false.
 bool SaveBitmapToFile(const QImage& bitmap, const QString& path);
-
-// Numbered file names for saving all pages. From a chosen name F: the base B is F without its
-// extension (folder included), E the extension, S the name part of B. Page numbers are written
-// with three digits (001 to 999) and with all their digits from 1000 on.
-QString NumberedPictureName(const QString& chosenPath, qint64 number);
-
-// The highest number among the files of B's folder whose names match the pattern S*E: the name
-// without its extension, less its first |S| characters, read as a whole number (after blanks, an
-// optional sign and decimal digits, or hexadecimal after "$" or "0x", within 32 bits). Hidden and
-// read-only files count; folders and special files (sockets, pipes, devices, broken links) do not.
-// The comparison is case-sensitive, as the names of a Linux folder are: "PIC005.JPG" neither
-// collides with nor continues the series "Pic.jpg". 0 when there is none.
-int HighestPictureNumber(const QString& chosenPath);
-
-// Called after each page: its number (1-based), the page count and the file written (empty for
-// a page without picture). May throw; saving then stops after that page.
-using SaveAllProgress = std::function<void(int page, int pageCount, const QString& fileName)>;
-
-// Saves every page as a numbered file and returns the names written, in page order. Page i goes
-// to NumberedPictureName(F, M + i) with M = HighestPictureNumber(F), in the format that
-// SaveBitmapToFile chooses by F's extension; with an extension it cannot write, nothing is
-// written. JPEG pages are encoded on two threads while the finished ones are written in order.
-//
-// An existing file is never replaced, also when it appears while saving runs: each file gets its
-// name only if the name is still free (an exclusive link), otherwise the next number is taken and
-// the following pages continue from there. So the series stays in page order without gaps of its
-// own, and no question is asked. A page without picture (nullptr, or a null image) writes no
-// file but keeps its number. When page k cannot be written, EFCreateError is raised for it: pages
-// 1 to k − 1 stay written, nothing of page k remains, and the later pages are not written.
-QStringList SaveAllPictures(const std::vector<const TGraphic*>& pages, const QString& chosenPath,
-                            const SaveAllProgress& progress = {});
-QStringList SaveAllPictures(const std::vector<QImage>& pages, const QString& chosenPath,
-                            const SaveAllProgress& progress = {});
 
 // Qt's image readers refuse pictures above 256 MB by default, far below the pictures Velmora
 // holds itself; the limit becomes MaxPicturePixels at 4 bytes per pixel (about 1.2 GB), so a Qt

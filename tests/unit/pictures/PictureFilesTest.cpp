@@ -3,7 +3,9 @@
 // not at all.
 
 #include "pictures/PictureFiles.h"
+#include "layout/BmpWriter.h"
 #include "layout/Dib.h"
+#include "pictures/IconFile.h"
 #include "pictures/Jpeg.h"
 #include "platform/Errors.h"
 #include "tests/unit/pictures/PictureTestSupport.h"

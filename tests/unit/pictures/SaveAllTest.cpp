@@ -1,6 +1,7 @@
 // Saving every page under consecutive numbers: which numbers are taken, the page order although
 // pages are encoded in parallel, files that appear while saving runs, and failures halfway.
 
+#include "pictures/SaveAll.h"
 #include "layout/Dib.h"
 #include "pictures/Jpeg.h"
 #include "pictures/PictureFiles.h"
