@@ -10,6 +10,7 @@
 #include "app/VelmoraApplication.h"
 #include "layout/PicObj.h"
 #include "platform/Errors.h"
+#include "platform/VelmoraPaths.h"
 #include "twain/Twain.h"
 
 #include <QCloseEvent>
@@ -31,24 +32,6 @@ Q_LOGGING_CATEGORY(lcLifecycle, "velmora.lifecycle", QtWarningMsg)
 namespace {
 
 const char* const DefaultHelpFileName = "velmorix.hlp";
-
-// The help file lies in the program's folder; on Linux the folder and the name are joined with
-// '/'. An installed Velmora keeps its data files in the shared data folder instead, and a build
-// tree names its data folder with VELMORA_DATA_DIR; those are looked at only when there is no
-// help file beside the program.
-QString LocateHelpFile(const QString& name) {
-    const QString besideProgram = QCoreApplication::applicationDirPath() + QLatin1Char('/') + name;
-    if (QFileInfo::exists(besideProgram))
-        return besideProgram;
-    const QString folders[] = {qEnvironmentVariable("VELMORA_DATA_DIR"),
-                               QStringLiteral(VELMORA_INSTALL_DATADIR)};
-    for (const QString& folder : folders) {
-        const QString candidate = folder + QLatin1Char('/') + name;
-        if (!folder.isEmpty() && QFileInfo::exists(candidate))
-            return candidate;
-    }
-    return besideProgram;
-}
 
 // The hand the preview shows over the picture, drawn from the cursor resource "HANDCURSOR";
 // its hot spot is the tip of the index finger.
@@ -148,11 +131,12 @@ void TMainForm::SetupShellHandlers() {
 void TMainForm::FormCreate() {
     qCDebug(lcLifecycle) << "FormCreate";
 
-    // 3. The help file becomes an absolute path in the program's folder.
+    // 3. The help file becomes an absolute path: beside the program, or in the data folder of an
+    // installed Velmora.
     QString helpName = QFileInfo(VelmoraApplication::HelpFile()).fileName();
     if (helpName.isEmpty())
         helpName = QString::fromLatin1(DefaultHelpFileName);
-    VelmoraApplication::SetHelpFile(LocateHelpFile(helpName));
+    VelmoraApplication::SetHelpFile(VelmoraFile(TVelmoraFiles::Data, helpName));
 
     // 4.
     PreviewBitmap.emplace();

@@ -2,9 +2,15 @@
 
 #include "platform/Dialogs.h"
 #include "platform/Errors.h"
+#include "platform/VelmoraPaths.h"
 
+#include <QFileInfo>
 #include <QLibraryInfo>
+#include <QLoggingCategory>
 #include <new>
+
+// Which of its own files the program found where; enable "velmora.files.info" to see it.
+Q_LOGGING_CATEGORY(lcFiles, "velmora.files", QtWarningMsg)
 
 namespace {
 
@@ -22,10 +28,17 @@ QString& HelpFilePath() {
 
 VelmoraApplication::VelmoraApplication(int& argc, char** argv) : QApplication(argc, argv) {
     // The copier speaks German whatever the desktop's language is, so its standard dialogs do
-    // too.
-    if (m_qtTranslator.load(QStringLiteral("qtbase_de"),
-                            QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        installTranslator(&m_qtTranslator);
+    // too: from its own copy of Qt's translations, else from Qt's.
+    const QString folders[] = {VelmoraFolder(TVelmoraFiles::Translations),
+                               QLibraryInfo::path(QLibraryInfo::TranslationsPath)};
+    for (const QString& folder : folders) {
+        if (m_qtTranslator.load(QStringLiteral("qtbase_de"), folder)) {
+            installTranslator(&m_qtTranslator);
+            qCInfo(lcFiles) << "translations:" << m_qtTranslator.filePath();
+            return;
+        }
+    }
+    qCWarning(lcFiles) << "no German translations (qtbase_de.qm) found";
 }
 
 VelmoraApplication::~VelmoraApplication() = default;
@@ -77,4 +90,6 @@ QString VelmoraApplication::HelpFile() {
 
 void VelmoraApplication::SetHelpFile(const QString& path) {
     HelpFilePath() = path;
+    if (QFileInfo(path).isAbsolute())
+        qCInfo(lcFiles) << "help file:" << path << (QFileInfo::exists(path) ? "" : "(missing)");
 }

@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# Velmora installed like a Linux program: `cmake --install` into a temporary prefix puts the
+# program, its help file, its German translations, the desktop entry and the icon there; the
+# installed tree, moved to another folder, starts offscreen with a picture from the command
+# line and finds its own files there. Then `cpack -G DEB` packs the same files with the
+# dependencies dpkg-shlibdeps finds.
+#   installed_program.sh <build folder>
+set -uo pipefail
+build=$1
+tmp=${VELMORA_TEST_TMP:-${TMPDIR:-/tmp}}
+work=$(mktemp -d "$tmp/installed.XXXXXX")
+pid=
+cleanup() {
+  [ -n "$pid" ] && kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail=0
+failed() { echo "FAIL: $*"; fail=1; }
+
+if ! cmake --install "$build" --prefix "$work/prefix" >"$work/install.log" 2>&1; then
+  cat "$work/install.log"; echo "FAIL: cmake --install"; exit 1
+fi
+# Nothing may depend on the prefix given at install time.
+mv "$work/prefix" "$work/moved"
+p=$work/moved
+for f in bin/velmora share/velmora/velmorix.hlp share/velmora/translations/qtbase_de.qm \
+         share/applications/velmora.desktop share/icons/hicolor/scalable/apps/velmora.svg; do
+  [ -f "$p/$f" ] || failed "not installed: $f"
+done
+# "Öffnen mit" offers Velmora for every picture kind it opens.
+mime=$(sed -n 's/^MimeType=//p' "$p/share/applications/velmora.desktop")
+for type in image/bmp image/jpeg image/vnd.microsoft.icon image/wmf image/emf; do
+  grep -qF ";$type;" <<<";$mime" || failed "desktop entry lacks MimeType $type"
+done
+if command -v desktop-file-validate >/dev/null; then
+  desktop-file-validate "$p/share/applications/velmora.desktop" || failed "desktop entry invalid"
+fi
+
+convert -size 40x30 xc:'#3060c0' "BMP3:$work/seite.bmp" || failed "no test picture"
+mkdir -p "$work/home"
+(
+  cd /
+  exec env -u VELMORA_DATA_DIR HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" \
+    QT_QPA_PLATFORM=offscreen \
+    QT_LOGGING_RULES="velmora.files.info=true;velmora.lifecycle.debug=true" \
+    "$p/bin/velmora" -i "$work/home/velmora.ini" "$work/seite.bmp"
+) >"$work/run.log" 2>&1 &
+pid=$!
+# The command line is released only after every picture on it was opened.
+for _ in $(seq 200); do
+  grep -q "CmdLineHandler released" "$work/run.log" && break
+  kill -0 "$pid" 2>/dev/null || break
+  sleep 0.1
+done
+grep -q "CmdLineHandler released" "$work/run.log" || failed "the picture was not opened"
+grep -qF "help file: \"$p/share/velmora/velmorix.hlp\" " "$work/run.log" ||
+  failed "the help file was not found in the installed tree"
+grep -qF "translations: \"$p/share/velmora/translations/qtbase_de.qm\"" "$work/run.log" ||
+  failed "the translations were not loaded from the installed tree"
+kill -0 "$pid" 2>/dev/null || failed "the installed program ended by itself"
+kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; pid=
+if [ "$fail" -ne 0 ]; then
+  echo "program output:"; cat "$work/run.log"; exit 1
+fi
+
+# The Debian package of this build folder.
+if command -v dpkg-shlibdeps >/dev/null; then
+  if ! (cd "$build" && cpack -G DEB -B "$work/deb") >"$work/cpack.log" 2>&1; then
+    cat "$work/cpack.log"; echo "FAIL: cpack -G DEB"; exit 1
+  fi
+  deb=$(ls "$work"/deb/velmora_*.deb 2>/dev/null | head -n 1)
+  [ -n "$deb" ] || { echo "FAIL: no velmora_*.deb"; exit 1; }
+  depends=$(dpkg-deb -f "$deb" Depends)
+  for pkg in libqt6widgets6 libqt6printsupport6 libqt6svg6 libjpeg62-turbo libcups2 fonts-liberation; do
+    grep -qE "(^|, )$pkg( |,|$)" <<<"$depends" || failed "package does not depend on $pkg: $depends"
+  done
+  files=$(dpkg-deb -c "$deb")
+  for f in ./usr/bin/velmora ./usr/share/velmora/velmorix.hlp \
+           ./usr/share/velmora/translations/qtbase_de.qm ./usr/share/applications/velmora.desktop \
+           ./usr/share/icons/hicolor/scalable/apps/velmora.svg; do
+    grep -qF " $f" <<<"$files" || failed "package lacks $f"
+  done
+fi
+[ "$fail" -eq 0 ] || exit 1
+echo "1 passed, 0 failed"
