@@ -1,12 +1,10 @@
 #include "app/DiagnosticReport.h"
 
 #include "app/Support.h"
+#include "app/VersionInfo.h"
 #include "layout/PicObj.h"
 
 namespace {
-
-// The word size of this build: the report must tell a 32-bit build from a 64-bit one.
-constexpr int BuildBits = int(sizeof(void*) * 8);
 
 class ReportBuffer {
 public:
@@ -48,8 +46,8 @@ QString DiagnosticReportText(const QString& Msg, const TReportSources& Sources,
 
     ReportBuffer out;
     try {
-        out.Line(QStringLiteral("Version ") + Sources.ProductVersion() +
-                 QStringLiteral(" %1-Bit").arg(BuildBits));
+        // The word size tells a 32-bit build from a 64-bit one.
+        out.Line(QStringLiteral("Version ") + Sources.ProductVersion() + BuildWidthText());
         out.Line(Msg);
         out.Line(QStringLiteral("Dieser Fehlertext wird gleichzeitig in die Zwischenablage "
                                 "geschrieben."));

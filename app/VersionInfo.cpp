@@ -102,6 +102,10 @@ QString ProductVersionText() {
     return VersionNumberText(RunningProgramPath(), 2);
 }
 
+QString BuildWidthText() {
+    return QStringLiteral(" %1-Bit").arg(int(sizeof(void*) * 8));
+}
+
 QString VersionInfoString(const QString& language, const QString& name) {
     return FileVersionInfoString(RunningProgramPath(), language, name);
 }

@@ -42,6 +42,10 @@ QString RunningProgramPath();
 // The product version of the running program.
 QString ProductVersionText();
 
+// " 64-Bit" or " 32-Bit": the word size of this build, which the version lines of the error
+// report and the about box end with.
+QString BuildWidthText();
+
 // String `name` of the table `language` (empty = DefaultVersionLanguage) of the running
 // program, e.g. VersionInfoString("", "Comments").
 QString VersionInfoString(const QString& language, const QString& name);
