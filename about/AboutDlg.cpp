@@ -98,6 +98,7 @@ void TAboutBox::MakeLink(QLabel* Label) {
 
 void TAboutBox::FormCreate() {
     ProductName->setText(QGuiApplication::applicationDisplayName());
+    LinkLabel->setText(QString::fromLatin1(VelmoraWebAddress));
 
     // The icon on the dialog's own background. It is drawn at the size it is shown: the program
     // icon is a vector image, and stretching a small bitmap of it would only blur it.
