@@ -1,0 +1,98 @@
+#include "dsm/SourceList.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <cstdio>
+#include <dlfcn.h>
+#include <map>
+
+extern "C" TW_UINT16 DSM_Entry(pTW_IDENTITY, pTW_IDENTITY, TW_UINT32, TW_UINT16, TW_UINT16,
+                               TW_MEMREF);
+
+namespace {
+
+// The folder "twain-sources" beside the manager's own file, found through one of its symbols so
+// that the build tree and every install prefix work alike.
+QStringList SourceFolders() {
+    const QByteArray configured = qgetenv("VELMORA_TWAIN_SOURCES");
+    if (!configured.isEmpty())
+        return QString::fromLocal8Bit(configured).split(QLatin1Char(':'), Qt::SkipEmptyParts);
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void*>(&DSM_Entry), &info) == 0 || !info.dli_fname)
+        return {};
+    QDir dir = QFileInfo(QString::fromLocal8Bit(info.dli_fname)).absoluteDir();
+    return {dir.filePath(QStringLiteral("twain-sources"))};
+}
+
+// Sources stay loaded for the life of the process (see dsm/README.md), so each is loaded once.
+DSENTRYPROC LoadSource(const QString& path) {
+    static auto* loaded = new std::map<QString, DSENTRYPROC>;
+    auto it = loaded->find(path);
+    if (it != loaded->end())
+        return it->second;
+    DSENTRYPROC entry = nullptr;
+    if (void* lib =
+            dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE)) {
+        entry = reinterpret_cast<DSENTRYPROC>(dlsym(lib, "DS_Entry"));
+        if (!entry)
+            dlclose(lib);
+    } else {
+        std::fprintf(stderr, "velmora-twaindsm: cannot load %s: %s\n",
+                     QFile::encodeName(path).constData(), dlerror());
+    }
+    (*loaded)[path] = entry;
+    return entry;
+}
+
+// XDG's rule: a relative XDG_CONFIG_HOME is invalid and ignored.
+QString DefaultSourceFile() {
+    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (base.isEmpty() || QDir::isRelativePath(base))
+        base = QDir::homePath() + QStringLiteral("/.config");
+    return base + QStringLiteral("/velmora/twain-default-source");
+}
+
+} // namespace
+
+std::vector<DataSource> ListSources(pTW_IDENTITY app) {
+    std::vector<DataSource> sources;
+    for (const QString& folder : SourceFolders()) {
+        const QFileInfoList files =
+            QDir(folder).entryInfoList({QStringLiteral("*.ds")}, QDir::Files, QDir::Name);
+        for (const QFileInfo& file : files) {
+            DataSource source;
+            source.path = QFile::encodeName(file.absoluteFilePath()).toStdString();
+            source.entry = LoadSource(file.absoluteFilePath());
+            if (!source.entry)
+                continue;
+            if (source.entry(app, DG_CONTROL, DAT_IDENTITY, MSG_GET, &source.identity) !=
+                    TWRC_SUCCESS ||
+                source.identity.ProductName[0] == '\0')
+                continue;
+            source.identity.ProductName[sizeof source.identity.ProductName - 1] = '\0';
+            sources.push_back(source);
+        }
+    }
+    return sources;
+}
+
+std::string ReadDefaultSource() {
+    QFile file(DefaultSourceFile());
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readLine(256).trimmed().toStdString();
+}
+
+bool WriteDefaultSource(const std::string& productName) {
+    const QString path = DefaultSourceFile();
+    if (!QDir().mkpath(QFileInfo(path).absolutePath()))
+        return false;
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    file.write(QByteArray::fromStdString(productName + "\n"));
+    return file.commit();
+}

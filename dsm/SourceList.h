@@ -1,0 +1,23 @@
+#pragma once
+// The data sources the manager offers: plugins found in its source folders, and the default
+// source remembered in the user's configuration folder. Manager-internal.
+
+#include "twain/twainh.h"
+
+#include <string>
+#include <vector>
+
+struct DataSource {
+    std::string path;
+    DSENTRYPROC entry = nullptr;
+    TW_IDENTITY identity{}; // as the source describes itself; the manager sets Id
+};
+
+// Loads (once per process) every source of the source folders and asks each for its identity,
+// in file-name order. Sources that cannot be loaded or do not describe themselves are left out.
+std::vector<DataSource> ListSources(pTW_IDENTITY app);
+
+// The ProductName of the remembered default source; empty when none is remembered.
+std::string ReadDefaultSource();
+// Remembers `productName` as the default source; false when it could not be written.
+bool WriteDefaultSource(const std::string& productName);
