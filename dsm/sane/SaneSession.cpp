@@ -463,8 +463,14 @@ struct SaneSession::Impl {
                 }
             }
         }
-        if (cancelRequested && result != Status::Good)
+        // Some backends answer sane_cancel with EOF rather than CANCELLED: a cancelled page
+        // is dropped however it ended.
+        if (cancelRequested) {
+            if (dib)
+                memory.release(dib);
+            dib = nullptr;
             result = Status::Cancelled;
+        }
         SetScanning(false);
         // A failed page ends the batch; so does a flatbed page (each scan is a batch of one).
         if (result != Status::Good || !FeederSource())
