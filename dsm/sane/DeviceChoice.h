@@ -1,0 +1,24 @@
+#pragma once
+// Which SANE device the bridge opens: the one the user chose in the source list, remembered in
+// the user's configuration folder, or the first device found when that one is not there
+// (unplugged, or never chosen).
+
+#include "dsm/sane/SaneTypes.h"
+
+#include <string>
+#include <vector>
+
+namespace sanebridge {
+
+// $XDG_CONFIG_HOME/velmora/sane-default-device (default ~/.config).
+std::string DefaultDeviceFile();
+std::string ReadDefaultDevice();
+bool WriteDefaultDevice(const std::string& name);
+
+// Index into `devices` of the device to open: `wanted` when present, else 0; -1 without devices.
+int ChooseDevice(const std::vector<Device>& devices, const std::string& wanted);
+
+// How a device is shown in lists: "Vendor Model (name)".
+std::string DeviceLabel(const Device& device);
+
+} // namespace sanebridge
