@@ -6,6 +6,7 @@
 #include "dsm/sane/SaneTypes.h"
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace sanebridge {
@@ -17,6 +18,15 @@ bool WriteDefaultDevice(const std::string& name);
 
 // Index into `devices` of the device to open: `wanted` when present, else 0; -1 without devices.
 int ChooseDevice(const std::vector<Device>& devices, const std::string& wanted);
+
+// The scan settings the user last chose in the scanner dialog for a device (source, mode, depth,
+// scan area), kept in $XDG_CONFIG_HOME/velmora/sane-options/<device>, so that a fast copy
+// scans the way the dialog was left. Pairs of option name and value as text.
+using SavedOptions = std::vector<std::pair<std::string, std::string>>;
+SavedOptions ReadSavedOptions(const std::string& device);
+bool WriteSavedOptions(const std::string& device, const SavedOptions& options);
+// Which options are kept.
+bool IsKeptOption(const std::string& name);
 
 // How a device is shown in lists: "Vendor Model (name)".
 std::string DeviceLabel(const Device& device);

@@ -16,6 +16,7 @@
 #include <QPointer>
 #include <QTimer>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -361,6 +362,41 @@ TW_UINT16 Capability(TW_UINT16 msg, TW_CAPABILITY* cap) {
 
 // ---- states -------------------------------------------------------------------------------
 
+// The scan settings the user left in the dialog last time; a value the device no longer takes
+// is skipped.
+void RestoreOptions() {
+    Bridge& b = B();
+    const std::vector<OptionDesc> options = b.session->Options();
+    for (const auto& [name, value] : ReadSavedOptions(b.device.name)) {
+        for (const OptionDesc& o : options) {
+            if (o.name != name)
+                continue;
+            if (o.type == OptionType::String) {
+                b.session->SetOption(name, value);
+            } else {
+                char* end = nullptr;
+                const double v = std::strtod(value.c_str(), &end);
+                if (end && *end == '\0' && end != value.c_str())
+                    b.session->SetOption(name, v);
+            }
+        }
+    }
+}
+
+void SaveOptions() {
+    Bridge& b = B();
+    SavedOptions saved;
+    for (const OptionDesc& o : b.session->Options()) {
+        if (!IsKeptOption(o.name) || !o.active || !o.settable)
+            continue;
+        if (o.type == OptionType::String)
+            saved.emplace_back(o.name, o.text);
+        else if (!o.numbers.empty())
+            saved.emplace_back(o.name, QString::number(o.numbers.front(), 'g', 10).toStdString());
+    }
+    WriteSavedOptions(b.device.name, saved);
+}
+
 TW_UINT16 Open(TW_IDENTITY* id) {
     Bridge& b = B();
     if (b.state != 3)
@@ -383,6 +419,7 @@ TW_UINT16 Open(TW_IDENTITY* id) {
         ShowMessage(QString::fromStdString(StatusMessage(s)));
         return Fail(TWCC_OPERATIONERROR);
     }
+    RestoreOptions();
     b.context = std::make_unique<QObject>();
     b.state = 4;
     return TWRC_SUCCESS;
@@ -457,6 +494,9 @@ TW_UINT16 Disable() {
         return Fail(TWCC_SEQERROR);
     DropJob();
     b.session->EndBatch();
+    // What the user set in the dialog holds for the next acquisition, fast copy included.
+    if (b.dialog)
+        SaveOptions();
     CloseDialog();
     b.state = 4;
     return TWRC_SUCCESS;

@@ -12,8 +12,10 @@
 #include <QDialog>
 #include <QDoubleSpinBox>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QTemporaryDir>
 #include <QTest>
 #include <cstring>
 #include <deque>
@@ -293,6 +295,19 @@ TEST_F(SaneSource, DialogScansFeederBatchesAndReportsAnEmptyOrFailingFeeder) {
     EXPECT_EQ(Call(DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui), TWRC_SUCCESS);
     QCoreApplication::processEvents();
     EXPECT_EQ(Dialog(), nullptr);
+
+    // The next acquisition, a fast copy in a new session, scans as the dialog was left: the
+    // feeder's ten small sheets.
+    ASSERT_EQ(Call(DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &self), TWRC_SUCCESS);
+    ASSERT_EQ(Call(DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &self), TWRC_SUCCESS);
+    Enable(false);
+    ASSERT_EQ(NextNotice(), MSG_XFERREADY);
+    pages = TransferAll();
+    ASSERT_EQ(pages.size(), 10u);
+    std::int32_t lines;
+    std::memcpy(&lines, static_cast<const unsigned char*>(pages[0]) + 8, 4);
+    EXPECT_LT(lines, 400); // 30 mm at 300 dpi, not A4
+    FreeAll(pages);
 }
 
 TEST_F(SaneSource, CancelDuringASlowPageStopsWithinASecond) {
@@ -333,6 +348,9 @@ TEST_F(SaneSource, CancelDuringASlowPageStopsWithinASecond) {
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The bridge keeps the dialog's settings in the user's configuration: a folder of our own.
+    QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
     QApplication qapp(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
