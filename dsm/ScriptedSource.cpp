@@ -203,8 +203,13 @@ TW_UINT16 ItemType(const QString& name) {
 TW_UINT32 Item(const QString& text, TW_UINT16 type) {
     const double v = text.toDouble();
     if (type == TWTY_FIX32) {
+        // The item holds the TW_FIX32 record itself: Whole in the first two bytes.
         const auto fixed = static_cast<TW_INT32>(std::lround(v * 65536.0));
-        return static_cast<TW_UINT32>(fixed);
+        const TW_FIX32 f{static_cast<TW_INT16>(fixed >> 16),
+                         static_cast<TW_UINT16>(fixed & 0xFFFF)};
+        TW_UINT32 raw = 0;
+        std::memcpy(&raw, &f, sizeof f);
+        return raw;
     }
     return static_cast<TW_UINT32>(static_cast<TW_INT32>(v));
 }

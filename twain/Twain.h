@@ -1,7 +1,25 @@
 #pragma once
-// The scanner session with the TWAIN source manager. The session itself (loading the manager,
-// opening a source, negotiation, native transfers) arrives with scanning; the main window owns
-// one instance for its whole life.
+// The scanner session with the TWAIN source manager: loading and opening the manager, opening
+// the default source, capability negotiation, enabling the source and the native transfer of
+// the scanned pages. It keeps its own record of the TWAIN state (1..7); every operation checks
+// its starting state and reports whether the wanted state holds afterwards, and shows its own
+// German message boxes. The main window owns one instance for its whole life.
+//
+// The TWAIN records are only declared here; twain/twainh.h (a native header) defines them.
+
+#include "platform/MemBlock.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class QWidget;
+struct TW_IDENTITY;
+struct TW_USERINTERFACE;
+struct TW_PENDINGXFERS;
+struct TW_FIX32;
+struct TManagerMemory;
 
 class TTwain {
 public:
@@ -9,4 +27,76 @@ public:
     ~TTwain();
     TTwain(const TTwain&) = delete;
     TTwain& operator=(const TTwain&) = delete;
+
+    // Runs the source manager's selection dialog in a load-open-close-unload sequence of its
+    // own; true when the user chose a source. A null window gets the proxy window.
+    bool SelectImageSource(QWidget* Wnd);
+    bool LoadDSM();                  // state >= 2
+    bool OpenDSM(QWidget* Wnd);      // state >= 3
+    bool OpenSource();               // state = 4, the default source
+    bool EnableSource(QWidget* Wnd); // state = 5
+    bool DisableSource();            // state <= 4
+    bool CloseSource();              // state <= 3
+    bool CloseDSM(QWidget* Wnd);     // state <= 2
+    bool UnloadDSM();                // state = 1
+    int GetState() const { return State; }
+    void SetHideUI(bool Flag);
+    int LastResultCode() const;
+    int QueryConditionCode();
+
+    // Capability negotiation; in state 4 only for setting, from state 4 on for reading.
+    bool SetCapOneValue(std::uint16_t Cap, std::uint16_t ItemType, std::uint32_t Value);
+    // Copies the current value (as many bytes as ItemType has) into Buffer.
+    bool GetCapCurr(std::uint16_t Cap, std::uint16_t ItemType, void* Buffer);
+    bool SetXResolution(double X);
+    // The source's horizontal resolution in dpi; 0 when the source delivers none (the workflow
+    // turns that into its default).
+    double GetXResolution();
+    static TW_FIX32 FloatToFix32(double X);
+    static double Fix32ToFloat(const TW_FIX32& F);
+    static bool ItemTypesMatch(std::uint16_t Have, std::uint16_t Want);
+
+    // Runs the acquisition with the window disabled; the list of scanned pages (possibly
+    // empty), or nullptr when the source could not be enabled. The pages are packed DIBs in
+    // Velmora's memory blocks and belong to the session until FreeImages.
+    const std::vector<HGLOBAL>* AcquireImages(QWidget* Wnd);
+    void FreeImages();
+
+    // Error record, for the acquisition workflow's report and for tests.
+    int GetErrorKind() const { return ErrorKind; }
+    std::uint32_t GetErrorRC() const { return ErrorRC; }
+    std::uint32_t GetErrorCC() const { return ErrorCC; }
+    void ShowErrorReport(const char* Text);
+
+    // The most passes a batch of transfers makes while the source accepts neither MSG_ENDXFER
+    // nor MSG_RESET, before the session gives the batch up.
+    static constexpr int MaxStuckTransferPasses = 3;
+
+private:
+    bool CallSource(std::uint32_t DG, std::uint16_t DAT, std::uint16_t MSG, void* Data);
+    bool CallManager(std::uint32_t DG, std::uint16_t DAT, std::uint16_t MSG, void* Data);
+    void NoteError(int Kind);
+    void TwainMessage(const char* Text);
+    QWidget* CreateAcquireProxy();
+    void RunAcquireLoop();
+    bool HandleSourceEvent(const void* Msg);
+    void DoNativeTransfers();
+    bool FinishTransfer();
+    void FatalCheck(const char* Text);
+
+    std::int32_t State = 1;
+    std::uint8_t ErrorKind = 0;
+    std::uint32_t ErrorRC = 0;
+    std::uint32_t ErrorCC = 0;
+    std::unique_ptr<TW_IDENTITY> SourceIdentity;
+    std::uint16_t HideUI = 0;
+    std::unique_ptr<TW_USERINTERFACE> UserInterface;
+    std::unique_ptr<TW_PENDINGXFERS> PendingXfers;
+    std::uint16_t ResultCode = 0;
+    void* ProxyInstance = nullptr;
+    std::optional<std::vector<HGLOBAL>> Images;
+
+    // How blocks of the loaded manager are sized and released (its own functions when it hands
+    // them out, else the C heap, as the official Linux manager does).
+    std::unique_ptr<TManagerMemory> Memory;
 };
