@@ -14,7 +14,7 @@ extern "C" TW_UINT16 DSM_Entry(pTW_IDENTITY, pTW_IDENTITY, TW_UINT32, TW_UINT16,
 
 namespace {
 
-// The folder "twain-sources" beside the manager's own file, found through one of its symbols so
+// The folder "sources" beside the manager's own file, found through one of its symbols so
 // that the build tree and every install prefix work alike.
 QStringList SourceFolders() {
     const QByteArray configured = qgetenv("VELMORA_TWAIN_SOURCES");
@@ -24,7 +24,7 @@ QStringList SourceFolders() {
     if (dladdr(reinterpret_cast<void*>(&DSM_Entry), &info) == 0 || !info.dli_fname)
         return {};
     QDir dir = QFileInfo(QString::fromLocal8Bit(info.dli_fname)).absoluteDir();
-    return {dir.filePath(QStringLiteral("twain-sources"))};
+    return {dir.filePath(QStringLiteral("sources"))};
 }
 
 // Sources stay loaded for the life of the process (see dsm/README.md), so each is loaded once.

@@ -1,6 +1,7 @@
 #include "twain/Twain.h"
 
 #include "platform/Dialogs.h"
+#include "platform/VelmoraPaths.h"
 #include "twain/TwainData.h"
 #include "twain/twainh.h"
 
@@ -107,17 +108,13 @@ template <std::size_t N> QString TableText(const char* const (&table)[N], std::u
     return QStringLiteral("%1 (nicht definiert)").arg(code);
 }
 
-// Where Velmora's manager is: VELMORA_TWAIN_DSM names another one; otherwise the build tree
-// keeps it beside the program and an installed Velmora in its own library folder.
+// Where Velmora's manager is: VELMORA_TWAIN_DSM names another one (a test build, or the
+// official Linux manager); otherwise Velmora's own, in the build tree or the install.
 QString ManagerPath() {
     const QString configured = qEnvironmentVariable("VELMORA_TWAIN_DSM");
     if (!configured.isEmpty())
         return configured;
-    const QString besideProgram =
-        QCoreApplication::applicationDirPath() + QStringLiteral("/" VELMORA_TWAIN_DSM_NAME);
-    if (QFileInfo::exists(besideProgram))
-        return besideProgram;
-    return QStringLiteral(VELMORA_TWAIN_DSM_INSTALLED);
+    return VelmoraFile(TVelmoraFiles::TwainManager, QStringLiteral("libvelmora-twaindsm.so"));
 }
 
 // Sees a quit request pass by while the acquisition loop runs; the request itself goes on to

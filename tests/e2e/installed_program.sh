@@ -28,6 +28,9 @@ for f in bin/velmora share/velmora/velmorix.hlp share/velmora/translations/qtbas
          share/applications/velmora.desktop share/icons/hicolor/scalable/apps/velmora.svg; do
   [ -f "$p/$f" ] || failed "not installed: $f"
 done
+# The TWAIN source manager in Velmora's own library folder; the scripted test source never.
+[ -n "$(find "$p" -path '*/velmora/libvelmora-twaindsm.so')" ] || failed "not installed: the TWAIN manager"
+[ -z "$(find "$p" -name 'velmora-scripted*')" ] || failed "the scripted test source was installed"
 # "Öffnen mit" offers Velmora for every picture kind it opens.
 mime=$(sed -n 's/^MimeType=//p' "$p/share/applications/velmora.desktop")
 for type in image/bmp image/jpeg image/vnd.microsoft.icon image/wmf image/emf; do
@@ -81,6 +84,8 @@ if command -v dpkg-shlibdeps >/dev/null; then
            ./usr/share/icons/hicolor/scalable/apps/velmora.svg; do
     grep -qF " $f" <<<"$files" || failed "package lacks $f"
   done
+  grep -qE " \./usr/lib/.*velmora/libvelmora-twaindsm\.so" <<<"$files" ||
+    failed "package lacks the TWAIN manager"
 fi
 [ "$fail" -eq 0 ] || exit 1
 echo "1 passed, 0 failed"

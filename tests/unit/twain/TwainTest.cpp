@@ -197,6 +197,13 @@ TEST_F(TwainTest, AFailedOpenIsRecordedWithTheManagersCodes) {
     Close(twain);
 }
 
+TEST_F(TwainTest, FindsVelmorasOwnManagerWithoutTheVariable) {
+    qunsetenv("VELMORA_TWAIN_DSM");
+    TTwain twain;
+    EXPECT_TRUE(twain.LoadDSM());
+    EXPECT_TRUE(twain.UnloadDSM());
+}
+
 TEST_F(TwainTest, WithoutTheManagerOnlySelectionComplains) {
     qputenv("VELMORA_TWAIN_DSM", "/nonexistent/libvelmora-twaindsm.so");
     TTwain twain;
