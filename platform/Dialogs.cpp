@@ -98,23 +98,9 @@ public:
 
 private:
     static bool Run(QWidget* parent, FileDialogRequest& r, bool save) {
-        QFileDialog dialog(parent, r.Title, r.InitialDir);
-        dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-        dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
-        QStringList qtFilters;
-        const QStringList parts = r.Filter.split(QLatin1Char('|'));
-        for (int i = 0; i + 1 < parts.size(); i += 2)
-            qtFilters << parts[i].trimmed() + QStringLiteral(" (") + BothCases(parts[i + 1]) +
-                             QLatin1Char(')');
-        dialog.setNameFilters(qtFilters);
-        if (r.FilterIndex >= 1 && r.FilterIndex <= qtFilters.size())
-            dialog.selectNameFilter(qtFilters[r.FilterIndex - 1]);
-        if (!r.DefaultExt.isEmpty())
-            dialog.setDefaultSuffix(r.DefaultExt);
-        if (!r.OverwritePrompt)
-            dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
-        if (!r.FileName.isEmpty())
-            dialog.selectFile(r.FileName);
+        QFileDialog dialog(parent);
+        PrepareFileDialog(dialog, r, save);
+        const QStringList qtFilters = dialog.nameFilters();
         if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
             return false;
         r.FileName = ApplyDefaultExt(dialog.selectedFiles().first(), r.DefaultExt);
@@ -128,6 +114,32 @@ private:
 Dialogs* g_installed = nullptr;
 
 } // namespace
+
+void PrepareFileDialog(QFileDialog& dialog, const FileDialogRequest& r, bool save) {
+    dialog.setWindowTitle(r.Title);
+    if (!r.InitialDir.isEmpty())
+        dialog.setDirectory(r.InitialDir);
+    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    // Qt shows a filter's pattern list after its text, so "Bitmaps (*.BMP)" would read
+    // "Bitmaps (*.BMP) (*.bmp *.BMP)". The dialog hides the list it matches with, and the
+    // entry reads as Velmora wrote it.
+    dialog.setOption(QFileDialog::HideNameFilterDetails, true);
+    QStringList qtFilters;
+    const QStringList parts = r.Filter.split(QLatin1Char('|'));
+    for (int i = 0; i + 1 < parts.size(); i += 2)
+        qtFilters << parts[i].trimmed() + QStringLiteral(" (") + BothCases(parts[i + 1]) +
+                         QLatin1Char(')');
+    dialog.setNameFilters(qtFilters);
+    if (r.FilterIndex >= 1 && r.FilterIndex <= qtFilters.size())
+        dialog.selectNameFilter(qtFilters[r.FilterIndex - 1]);
+    if (!r.DefaultExt.isEmpty())
+        dialog.setDefaultSuffix(r.DefaultExt);
+    if (!r.OverwritePrompt)
+        dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+    if (!r.FileName.isEmpty())
+        dialog.selectFile(r.FileName);
+}
 
 Dialogs::~Dialogs() = default;
 

@@ -6,6 +6,7 @@
 #include <QColor>
 #include <QString>
 
+class QFileDialog;
 class QWidget;
 class QPrinter;
 
@@ -59,6 +60,11 @@ public:
     // Installs `dialogs` (not owned); nullptr goes back to the Qt dialogs.
     static void Install(Dialogs* dialogs);
 };
+
+// Sets up Qt's file dialog for `request`: title, folder, preset name, default extension and the
+// filter. Each filter entry shows its text exactly as the request gives it, and its patterns
+// match the extension in either case. Part of the Qt dialogs; on its own so it can be tested.
+void PrepareFileDialog(QFileDialog& dialog, const FileDialogRequest& request, bool save);
 
 // Convenience for the plain boxes the copier shows.
 int ShowMessage(QWidget* parent, const QString& text, const QString& caption, MsgIcon icon,
