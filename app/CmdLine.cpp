@@ -1,11 +1,12 @@
 #include "app/CmdLine.h"
 
 #include "app/IniHelp.h"
+#include "app/VelmoraApplication.h"
 
-#include <QCoreApplication>
-
+// Not QCoreApplication::arguments(): Qt has taken its own options out of those, and with them
+// picture names such as "-title" and the word after it.
 TCommandLineHandler::TCommandLineHandler()
-    : TCommandLineHandler(QCoreApplication::arguments().mid(1)) {}
+    : TCommandLineHandler(VelmoraApplication::ReceivedArguments().mid(1)) {}
 
 TCommandLineHandler::TCommandLineHandler(const QStringList& arguments) {
     bool pathExpected = false;

@@ -6,7 +6,7 @@
 
 class TCommandLineHandler {
 public:
-    // Parses the program's own arguments (those after the program name).
+    // Parses the program's own arguments (those after the program name), as it received them.
     TCommandLineHandler();
     // Parses `arguments` (the words after the program name).
     explicit TCommandLineHandler(const QStringList& arguments);

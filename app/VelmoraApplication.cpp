@@ -11,6 +11,7 @@
 
 // Which of its own files the program found where; enable "velmora.files.info" to see it.
 Q_LOGGING_CATEGORY(lcFiles, "velmora.files", QtWarningMsg)
+Q_LOGGING_CATEGORY(lcErrors, "velmora.errors", QtWarningMsg)
 
 namespace {
 
@@ -19,6 +20,9 @@ VelmoraApplication::ExceptionHandler& InstalledHandler() {
     return handler;
 }
 
+int g_errorsThroughQt = 0;
+QStringList g_receivedArguments;
+
 QString& HelpFilePath() {
     static QString path;
     return path;
@@ -26,7 +30,19 @@ QString& HelpFilePath() {
 
 } // namespace
 
-VelmoraApplication::VelmoraApplication(int& argc, char** argv) : QApplication(argc, argv) {
+int& VelmoraApplication::KeepArguments(int& argc, char** argv) {
+    g_receivedArguments.clear();
+    for (int i = 0; i < argc && argv[i]; ++i)
+        g_receivedArguments << QString::fromLocal8Bit(argv[i]);
+    return argc;
+}
+
+QStringList VelmoraApplication::ReceivedArguments() {
+    return g_receivedArguments;
+}
+
+VelmoraApplication::VelmoraApplication(int& argc, char** argv)
+    : QApplication(KeepArguments(argc, argv), argv) {
     // The copier speaks German whatever the desktop's language is, so its standard dialogs do
     // too: from its own copy of Qt's translations, else from Qt's.
     const QString folders[] = {VelmoraFolder(TVelmoraFiles::Translations),
@@ -47,9 +63,19 @@ bool VelmoraApplication::notify(QObject* receiver, QEvent* event) {
     try {
         return QApplication::notify(receiver, event);
     } catch (...) {
+        // Qt's widgets are built without exception support: getting here means an error has
+        // already unwound through Qt's frames, which only happens to work. The handler that let
+        // it out must catch it itself.
+        ++g_errorsThroughQt;
+        qCCritical(lcErrors) << "an error crossed Qt's frames on its way from"
+                             << receiver->metaObject()->className() << "event" << event->type();
         ReportCurrentException();
     }
     return false;
+}
+
+int VelmoraApplication::ErrorsThroughQt() {
+    return g_errorsThroughQt;
 }
 
 void VelmoraApplication::SetExceptionHandler(ExceptionHandler handler) {

@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QString>
+#include <QStringList>
 #include <QTranslator>
 #include <functional>
 
@@ -22,6 +23,16 @@ public:
     ~VelmoraApplication() override;
 
     bool notify(QObject* receiver, QEvent* event) override;
+
+    // Errors that reached notify() through Qt's own frames since the start: every hook, filter,
+    // timer and signal handler of Velmora catches its errors itself, so this stays 0 unless one
+    // of them forgot (which is then reported on the "velmora.errors" category as well).
+    static int ErrorsThroughQt();
+
+    // The command line as the program received it, the program name first. Qt takes its own
+    // options (-style, -title, -reverse, -platform, -display, ...) out of argv and out of
+    // arguments(); Velmora's command line has no such options, so every word counts.
+    static QStringList ReceivedArguments();
 
     using ExceptionHandler = std::function<void(const Exception&)>;
     // Installs the handler of unhandled errors; an empty function removes it.
@@ -38,6 +49,8 @@ public:
 
 private:
     static void Report(const Exception& error);
+    // Keeps the words of argv before QApplication's constructor removes Qt's options from it.
+    static int& KeepArguments(int& argc, char** argv);
 
     QTranslator m_qtTranslator;
 };

@@ -42,7 +42,9 @@ inline QString GuiTestIniFile() {
     return QDir(qEnvironmentVariable("HOME")).filePath("velmora.ini");
 }
 
-inline int RunGuiTest(QObject& test, int argc, char** argv) {
+// `extraArguments` follow the settings option on the program's command line.
+inline int RunGuiTest(QObject& test, int argc, char** argv,
+                      const QStringList& extraArguments = {}) {
     QTemporaryDir home;
     if (!home.isValid())
         return 1;
@@ -62,6 +64,8 @@ inline int RunGuiTest(QObject& test, int argc, char** argv) {
     // The application sees only its own command line; QtTest gets the real one.
     std::vector<QByteArray> words = {QByteArray(argv[0]), QByteArray("-i"),
                                      GuiTestIniFile().toLocal8Bit()};
+    for (const QString& word : extraArguments)
+        words.push_back(word.toLocal8Bit());
     std::vector<char*> appArgv;
     for (QByteArray& word : words)
         appArgv.push_back(word.data());
