@@ -1,5 +1,7 @@
 #include "about/Scroller.h"
 
+#include "app/EventHook.h"
+
 #include <QToolButton>
 #include <algorithm>
 
@@ -12,8 +14,8 @@ TScroller::TScroller(QWidget* parent)
     m_next->setFocusPolicy(Qt::NoFocus);
     m_prior->setAutoRepeat(true);
     m_next->setAutoRepeat(true);
-    connect(m_prior, &QToolButton::clicked, this, [this] { SetPosition(m_position - 1); });
-    connect(m_next, &QToolButton::clicked, this, [this] { SetPosition(m_position + 1); });
+    connect(m_prior, &QToolButton::clicked, this, Guarded([this] { SetPosition(m_position - 1); }));
+    connect(m_next, &QToolButton::clicked, this, Guarded([this] { SetPosition(m_position + 1); }));
 }
 
 void TScroller::SetMin(int Value) {

@@ -1,5 +1,7 @@
 #include "app/HelpWindow.h"
 
+#include "app/EventHook.h"
+
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QKeySequence>
@@ -64,7 +66,8 @@ THelpWindow::THelpWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     layout->addLayout(buttons);
     layout->addWidget(m_browser, 1);
 
-    connect(m_contentsButton, &QPushButton::clicked, this, [this] { ShowContents(m_helpFile); });
+    connect(m_contentsButton, &QPushButton::clicked, this,
+            Guarded([this] { ShowContents(m_helpFile); }));
     connect(m_backButton, &QPushButton::clicked, m_browser, &QTextBrowser::backward);
     connect(m_forwardButton, &QPushButton::clicked, m_browser, &QTextBrowser::forward);
     connect(m_helpOnHelpButton, &QPushButton::clicked, this, &THelpWindow::ShowHelpOnHelp);

@@ -154,27 +154,50 @@ void TMainForm::FormCreate() {
     // 8. From here on every error that escapes a handler ends in the diagnostic report.
     VelmoraApplication::SetExceptionHandler([this](const Exception& E) { HandleAppException(E); });
 
+    // Steps 9 to 14 fail only when the machine is out of resources. Their error is reported
+    // like any other, with the window's state as far as it got; a window without its objects
+    // cannot go on, so the program then ends quietly.
+    try {
+        CreateOwnedObjects();
+    } catch (...) {
+        VelmoraApplication::ReportCurrentException();
+        throw EAbort(QStringLiteral("Velmora konnte nicht gestartet werden"));
+    }
+}
+
+void TMainForm::CreateOwnedObjects() {
+    const auto step = [](int number) {
+        if (StartUpProbe)
+            StartUpProbe(number);
+    };
+
     // 9.
+    step(9);
     PrinterProps = std::make_unique<TPrinterProperties>();
 
     // 10.
+    step(10);
     auto& first = PicRecords[PicBtn];
     first = std::make_unique<TPicProperties>(PrinterProps.get());
     pic = first.get();
 
     // 11.
+    step(11);
     UpdatesEnabled = true;
 
     // 12. The window design limits the zoom to 32767 %.
+    step(12);
     for (TFloatSpinEdit* edit : {XZoomEdit, YZoomEdit}) {
         edit->SetMaxValue(2147483647);
         edit->SetValue(100);
     }
 
     // 13.
+    step(13);
     PrintJobCount = 0;
 
     // 14.
+    step(14);
     Twain = std::make_unique<TTwain>();
 }
 
@@ -276,7 +299,13 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
 
     auto* keyEvent = static_cast<QKeyEvent*>(event);
     int key = keyEvent->key();
-    FormKeyDown(key, keyEvent->modifiers());
+    // The filter runs inside Qt's event delivery: an error of the key handler must end here.
+    try {
+        FormKeyDown(key, keyEvent->modifiers());
+    } catch (...) {
+        ReportEscapedError();
+        return true;
+    }
     if (key == 0)
         return true;
     // CloseBtn is the window's cancel button: Esc presses it wherever the focus is.

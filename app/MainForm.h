@@ -16,6 +16,7 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <QString>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -80,6 +81,9 @@ public:
     std::unique_ptr<TCommandLineHandler> CmdLineHandler;
     // The preview's cursor over the picture.
     QCursor HandCursor;
+    // Runs before each of the start-up steps 9 to 14 with the step's number, when set; tests
+    // raise from it to see how the start-up copes with a failing step.
+    static inline std::function<void(int Step)> StartUpProbe;
 
     // =========================================================================================
     // Scanner acquisition
@@ -228,6 +232,8 @@ private:
     void SetupAboutHandlers();
 
     void CenterOnScreen();
+    // Start-up steps 9 to 14: the objects the window owns.
+    void CreateOwnedObjects();
 
     // Copy layout: the preview box shows the copy on the printable area. The box may stand far
     // outside the printable area (or be absurdly large); only its visible part is rendered.

@@ -2,6 +2,7 @@
 // start-up and shut-down, the key preview, help and the report of unexpected errors.
 
 #include "app/MainForm.h"
+#include "app/EventHook.h"
 #include "app/HelpWindow.h"
 #include "app/SpinEdits.h"
 #include "app/VelmoraApplication.h"
@@ -64,6 +65,15 @@ QString Caption(const QObject* control) {
     return control->property("text").toString();
 }
 
+// Gives `record` a w x h picture.
+void SetPicture(TPicProperties& record, int w, int h) {
+    QImage image(w, h, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    auto bitmap = std::make_unique<TBitmap>();
+    bitmap->SetImage(image);
+    record.Picture.SetGraphic(std::move(bitmap));
+}
+
 const QString ReportIntro = QStringLiteral("Es ist ein unerwarteter Programmfehler aufgetreten:\r");
 
 } // namespace
@@ -97,6 +107,9 @@ private slots:
     void missingHelpFileIsReportedInTheViewer();
     void unhandledErrorsReachTheReport();
     void errorsBeforeTheWindowExistShowTheMessageAlone();
+    void handlersKeepTheirErrorsFromQt();
+    void errorsOfStartUpStepsReachTheReport_data();
+    void errorsOfStartUpStepsReachTheReport();
 
 private:
     template <class T = QWidget> T* Control(const char* name) const {
@@ -607,6 +620,92 @@ void MainFormTest::errorsBeforeTheWindowExistShowTheMessageAlone() {
     QCOMPARE(shown.Text, QStringLiteral("Zur Zeit ist kein Standarddrucker gewählt"));
     QVERIFY(shown.Caption.isEmpty());
     QCOMPARE(shown.Icon, MsgIcon::Warning);
+}
+
+void MainFormTest::handlersKeepTheirErrorsFromQt() {
+    // Qt's widgets are built without exception support: each kind of handler that runs inside
+    // Qt's event delivery must hand its error to the report itself, before Qt's frames.
+    QWidget painted;
+    painted.resize(20, 20);
+    HookEvent(&painted, QEvent::Paint, [](QEvent*) -> bool {
+        throw EInvalidOp(QStringLiteral("Ungültige Gleitkommaoperation"));
+    });
+    const struct {
+        const char* name;
+        std::function<void()> trigger;
+        const char* reported;
+    } cases[] = {
+        {"key filter",
+         [this] {
+             // Two pages on a device without a printable area: PageUp's page switch fails in
+             // the window's key preview.
+             form->AddNewPic();
+             SetPicture(*form->pic, 40, 30);
+             form->pic->ScannerDPI = {300, 300};
+             form->PrinterProps->PrnAreaWidth = 0;
+             QTest::keyClick(Control("CopiesEdit"), Qt::Key_PageUp);
+         },
+         "EZeroDivide : Gleitkommadivision durch Null"},
+        {"paint event",
+         [&painted] {
+             painted.show();
+             painted.repaint();
+         },
+         "EInvalidOp : Ungültige Gleitkommaoperation"},
+        {"timer",
+         [this] {
+             QTimer::singleShot(0, form,
+                                Guarded([] { throw EFOpenError(QStringLiteral("Zeitgeber")); }));
+         },
+         "EFOpenError : Zeitgeber"},
+    };
+    Control("CopiesEdit")->setFocus();
+    SetPicture(*form->pic, 40, 30);
+    for (const auto& c : cases) {
+        const int throughQt = VelmoraApplication::ErrorsThroughQt();
+        const int reports = dialogs->Count(DialogRecorder::Shown::Message);
+        c.trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(dialogs->Count(DialogRecorder::Shown::Message), reports + 1,
+                                  2000);
+        QVERIFY2(dialogs->LastMessage().Text.contains(ReportIntro + c.reported), c.name);
+        QVERIFY2(VelmoraApplication::ErrorsThroughQt() == throughQt, c.name);
+    }
+    QVERIFY(form->isVisible());
+}
+
+void MainFormTest::errorsOfStartUpStepsReachTheReport_data() {
+    QTest::addColumn<int>("step");
+    for (int step = 9; step <= 14; ++step)
+        QTest::newRow(qPrintable(QStringLiteral("step %1").arg(step))) << step;
+}
+
+void MainFormTest::errorsOfStartUpStepsReachTheReport() {
+    QFETCH(int, step);
+    delete form;
+    form = nullptr;
+    const int before = dialogs->Count(DialogRecorder::Shown::Message);
+    TMainForm::StartUpProbe = [step](int n) {
+        if (n == step)
+            throw EOutOfMemory(QStringLiteral("Zu wenig Arbeitsspeicher"));
+    };
+    bool ended = false;
+    try {
+        TMainForm failing;
+    } catch (const EAbort&) {
+        ended = true; // quietly: the user has seen the report
+    }
+    TMainForm::StartUpProbe = nullptr;
+    QVERIFY(ended);
+    // The handler installed in step 8 reported it, with the report's first lines.
+    QCOMPARE(dialogs->Count(DialogRecorder::Shown::Message), before + 1);
+    QCOMPARE(dialogs->LastMessage().Text.section('\r', 1, 2),
+             ReportIntro + "EOutOfMemory : Zu wenig Arbeitsspeicher");
+    // The window's handler went with the window.
+    Thrower thrower;
+    thrower.Raise = [] { throw EFOpenError(QStringLiteral("danach")); };
+    QEvent event(QEvent::User);
+    QApplication::sendEvent(&thrower, &event);
+    QCOMPARE(dialogs->LastMessage().Text, QStringLiteral("danach"));
 }
 
 VELMORA_GUI_TEST_MAIN(MainFormTest)
