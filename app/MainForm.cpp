@@ -17,6 +17,7 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QKeyEvent>
+#include <QLayout>
 #include <QLoggingCategory>
 #include <QMenuBar>
 #include <QPainter>
@@ -219,6 +220,7 @@ void TMainForm::FormShow() {
         SaveToBmpDialog.Filter =
             QStringLiteral("Bitmaps (*.BMP)|*.BMP|JPeg (*.JPG)|*.JPG|Rest (*.*)|*.*");
         UpdatePrinterInfo();
+        ApplyLayouts();
         FormResize();
         if (CmdLineHandler) {
             // A file that cannot be opened ends the first show here: the files after it stay
@@ -230,6 +232,24 @@ void TMainForm::FormShow() {
         }
     } catch (...) {
         VelmoraApplication::ReportCurrentException();
+    }
+}
+
+void TMainForm::ApplyLayouts() {
+    // The first show runs before the window is visible, and Qt lays out a hidden window's
+    // controls only when it shows: the preview panel would still have its unlaid-out size
+    // (100 x 30). Apply the layouts now, each window and panel before the controls inside it,
+    // so that the preview is laid out on the final geometry.
+    ensurePolished();
+    QList<QWidget*> widgets{this};
+    widgets += findChildren<QWidget*>(); // parents come before their children
+    for (QWidget* widget : widgets) {
+        if (widget->isWindow() && widget != this)
+            continue;
+        if (QLayout* layout = widget->layout()) {
+            layout->invalidate();
+            layout->activate();
+        }
     }
 }
 

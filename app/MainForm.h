@@ -232,6 +232,8 @@ private:
     void SetupAboutHandlers();
 
     void CenterOnScreen();
+    // Lays out the window's controls for its current size, also while it is hidden.
+    void ApplyLayouts();
     // Start-up steps 9 to 14: the objects the window owns.
     void CreateOwnedObjects();
 

@@ -2,6 +2,7 @@
 // start-up and shut-down, the key preview, help and the report of unexpected errors.
 
 #include "app/MainForm.h"
+#include "app/CmdLine.h"
 #include "app/EventHook.h"
 #include "app/HelpWindow.h"
 #include "app/SpinEdits.h"
@@ -108,6 +109,7 @@ private slots:
     void unhandledErrorsReachTheReport();
     void errorsBeforeTheWindowExistShowTheMessageAlone();
     void handlersKeepTheirErrorsFromQt();
+    void firstShowLaysOutTheFinalGeometry();
     void errorsOfStartUpStepsReachTheReport_data();
     void errorsOfStartUpStepsReachTheReport();
 
@@ -671,6 +673,36 @@ void MainFormTest::handlersKeepTheirErrorsFromQt() {
         QVERIFY2(VelmoraApplication::ErrorsThroughQt() == throughQt, c.name);
     }
     QVERIFY(form->isVisible());
+}
+
+void MainFormTest::firstShowLaysOutTheFinalGeometry() {
+    // A missing picture on the command line: the report is shown during the first show, after
+    // the preview was laid out, and its figures are those of the window the user then sees.
+    delete form;
+    form = new TMainForm;
+    const QString missing = QDir(qEnvironmentVariable("HOME")).filePath("fehlt.bmp");
+    form->CmdLineHandler->FileNames = QStringList{missing};
+    form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form));
+    QCOMPARE(dialogs->Count(DialogRecorder::Shown::Message), 1);
+    const QString report = dialogs->LastMessage().Text;
+    QVERIFY(report.contains(missing));
+    QCOMPARE(form->size(), QSize(534, 418));
+    const QWidget* paint = Control("PaintPanel");
+    const QWidget* panel = Control("PreviewPanel");
+    // The printable area takes 80 % of the panel in its binding direction.
+    QVERIFY2(paint->width() == qRound(panel->width() * 0.8) ||
+                 paint->height() == qRound(panel->height() * 0.8),
+             qPrintable(QStringLiteral("%1 x %2 in %3 x %4")
+                            .arg(paint->width())
+                            .arg(paint->height())
+                            .arg(panel->width())
+                            .arg(panel->height())));
+    QVERIFY(panel->width() > 200 && panel->height() > 200);
+    QVERIFY2(report.contains(QStringLiteral("\rPrevXSize = %1\r").arg(paint->width())),
+             qPrintable(report));
+    QVERIFY2(report.contains(QStringLiteral("\rPrevYSize = %1\r").arg(paint->height())),
+             qPrintable(report));
 }
 
 void MainFormTest::errorsOfStartUpStepsReachTheReport_data() {
