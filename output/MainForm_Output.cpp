@@ -38,12 +38,12 @@ void TMainForm::SetupOutputHandlers() {
     connect(PrintBtn, &QToolButton::clicked, this, Guarded([this] { PrintBtnClick(PrintBtn); }));
     connect(Drucken1, &QAction::triggered, this, Guarded([this] { PrintBtnClick(Drucken1); }));
     // Only key presses that type a character reach the filter; a discarded character never
-    // reaches the edit.
+    // reaches the edit. Moving the focus, the cursor and the edit's own shortcuts are no typing.
     HookEvent(PagesEdit, QEvent::KeyPress, [this](QEvent* event) {
-        const QString text = static_cast<QKeyEvent*>(event)->text();
-        if (text.isEmpty())
+        const auto* keyEvent = static_cast<QKeyEvent*>(event);
+        if (!IsTypedCharacter(keyEvent->text(), keyEvent->modifiers()))
             return false;
-        QChar key = text.front();
+        QChar key = keyEvent->text().front();
         PagesEditKeyPress(PagesEdit, key);
         return key.isNull();
     });

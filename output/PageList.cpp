@@ -51,3 +51,9 @@ bool IsPageListChar(QChar c) {
     return (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || c == QLatin1Char(',') ||
            c == QLatin1Char('-') || c == QChar(8);
 }
+
+bool IsTypedCharacter(const QString& text, Qt::KeyboardModifiers modifiers) {
+    if (text.isEmpty() || modifiers & (Qt::ControlModifier | Qt::MetaModifier))
+        return false;
+    return text.front().category() != QChar::Other_Control;
+}

@@ -2,6 +2,7 @@
 // The page list of the print command ("1,3-5"): which pages, in which order, and how often.
 
 #include <QString>
+#include <Qt>
 #include <vector>
 
 // Page numbers (1..pageCount) to print for the text of the page-list edit, in the order they
@@ -13,3 +14,9 @@ std::vector<int> ResolvePageList(const QString& text, int pageCount);
 
 // Whether a typed character may enter the page-list edit: digits, ",", "-" and backspace.
 bool IsPageListChar(QChar c);
+
+// Whether a key press with `text` and `modifiers` types a character, which the page-list edit
+// filters. Keys that type nothing (cursor keys, Home, End), control characters (Tab, Delete,
+// Backspace, Return) and Ctrl or Meta combinations (the edit's Ctrl+A, C, V, X) are not typing:
+// they work as in any edit.
+bool IsTypedCharacter(const QString& text, Qt::KeyboardModifiers modifiers);

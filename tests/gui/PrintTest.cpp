@@ -10,9 +10,11 @@
 #include "tests/gui/GuiTestEnv.h"
 #include "tests/support/DialogRecorder.h"
 
+#include <QApplication>
 #include <QClipboard>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QKeySequence>
 #include <QLineEdit>
 #include <QProcess>
 #include <QRadioButton>
@@ -334,17 +336,87 @@ private slots:
         QCOMPARE(form->PrintJobCount, 0);
     }
 
-    void pageListKeyFilter() {
-        Pages()->setFocus();
-        Pages()->clear();
-        QTest::keyClicks(Pages(), QStringLiteral("1a -3.,5"));
-        QCOMPARE(Pages()->text(), QStringLiteral("1-3,5"));
-        QTest::keyClick(Pages(), Qt::Key_Backspace);
-        QCOMPARE(Pages()->text(), QStringLiteral("1-3,"));
+    void pageListKeyFilter_data() {
+        QTest::addColumn<QString>("text");      // in the edit, cursor at the end
+        QTest::addColumn<QString>("clipboard"); // before the keys
+        QTest::addColumn<QString>("keys");      // typed with keyClicks, or a key sequence
+        QTest::addColumn<QString>("expected");
+        QTest::addColumn<QString>("clipboardAfter");
+        // Typed characters: only digits, comma and hyphen get in.
+        QTest::newRow("typing") << ""
+                                << ""
+                                << "type:1a -3.,5"
+                                << "1-3,5"
+                                << "";
+        QTest::newRow("backspace") << "1-3,5"
+                                   << ""
+                                   << "Backspace"
+                                   << "1-3,"
+                                   << "";
+        QTest::newRow("delete") << "123"
+                                << ""
+                                << "Home, Del"
+                                << "23"
+                                << "";
+        QTest::newRow("cursor keys") << "123"
+                                     << ""
+                                     << "Left, Left, Del"
+                                     << "13"
+                                     << "";
+        QTest::newRow("home and end") << "23"
+                                      << ""
+                                      << "Home, 1, End, 4"
+                                      << "1234"
+                                      << "";
+        QTest::newRow("copy all") << "1-3"
+                                  << "alt"
+                                  << "Ctrl+A, Ctrl+C"
+                                  << "1-3"
+                                  << "1-3";
+        QTest::newRow("cut all") << "1-3"
+                                 << "alt"
+                                 << "Ctrl+A, Ctrl+X"
+                                 << ""
+                                 << "1-3";
         // Pasting is not filtered by keys; the page list copes with any text.
-        Pages()->setText(QStringLiteral("x"));
-        QTest::keyClick(Pages(), Qt::Key_V, Qt::ControlModifier);
-        QCOMPARE(Pages()->text(), QStringLiteral("x"));
+        QTest::newRow("paste") << "1,"
+                               << "2 x"
+                               << "Ctrl+V"
+                               << "1,2 x"
+                               << "2 x";
+    }
+
+    void pageListKeyFilter() {
+        QFETCH(QString, text);
+        QFETCH(QString, clipboard);
+        QFETCH(QString, keys);
+        QFETCH(QString, expected);
+        QFETCH(QString, clipboardAfter);
+        QApplication::setActiveWindow(form.get());
+        QVERIFY(QTest::qWaitForWindowActive(form.get()));
+        Pages()->setFocus();
+        Pages()->setText(text);
+        QGuiApplication::clipboard()->setText(clipboard);
+        if (keys.startsWith("type:"))
+            QTest::keyClicks(Pages(), keys.mid(5));
+        else
+            QTest::keySequence(Pages(), QKeySequence(keys));
+        QCOMPARE(Pages()->text(), expected);
+        QCOMPARE(QGuiApplication::clipboard()->text(),
+                 clipboardAfter.isEmpty() ? clipboard : clipboardAfter);
+    }
+
+    void pageListPassesTheFocusOn() {
+        QApplication::setActiveWindow(form.get());
+        QVERIFY(QTest::qWaitForWindowActive(form.get()));
+        Pages()->setFocus();
+        QTest::keyClick(Pages(), Qt::Key_Tab);
+        QWidget* next = QApplication::focusWidget();
+        QVERIFY(next && next != Pages());
+        QTest::keyClick(next, Qt::Key_Tab, Qt::ShiftModifier);
+        QCOMPARE(QApplication::focusWidget(), Pages());
+        QTest::keyClick(Pages(), Qt::Key_Backtab, Qt::ShiftModifier);
+        QVERIFY(QApplication::focusWidget() != Pages());
     }
 };
 

@@ -57,3 +57,28 @@ TEST(PageList, KeyFilterLetsOnlyListCharactersThrough) {
     EXPECT_FALSE(IsPageListChar(QChar(3)));  // Ctrl+C
     EXPECT_FALSE(IsPageListChar(QChar(22))); // Ctrl+V
 }
+
+TEST(PageList, OnlyTypedCharactersAreFiltered) {
+    // Texts as X11 delivers them with the key presses.
+    const struct {
+        const char16_t* text;
+        Qt::KeyboardModifiers modifiers;
+        bool typed;
+    } cases[] = {
+        {u"5", Qt::NoModifier, true},          {u"a", Qt::ShiftModifier, true},
+        {u" ", Qt::NoModifier, true},          {u"ä", Qt::NoModifier, true},
+        {u"", Qt::NoModifier, false},          // cursor keys, Home, End
+        {u"\t", Qt::NoModifier, false},        // Tab
+        {u"\t", Qt::ShiftModifier, false},     // Shift+Tab
+        {u"\x7f", Qt::NoModifier, false},      // Delete
+        {u"\b", Qt::NoModifier, false},        // Backspace
+        {u"\r", Qt::NoModifier, false},        // Return
+        {u"\x01", Qt::ControlModifier, false}, // Ctrl+A
+        {u"\x16", Qt::ControlModifier, false}, // Ctrl+V
+        {u"v", Qt::ControlModifier, false},    // Ctrl+V on a platform that keeps the letter
+        {u"x", Qt::MetaModifier, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(IsTypedCharacter(QString::fromUtf16(c.text), c.modifiers), c.typed)
+            << QString::fromUtf16(c.text).toStdString() << " " << int(c.modifiers);
+}
