@@ -110,9 +110,9 @@ void TMainForm::OutputModeClick(TOutputMode Mode) {
 
 void TMainForm::SetupBtnClick() {
     TPrinter& printer = TPrinter::Printer();
-    // A fresh printer object: printers installed since the list was read appear, and the setup
-    // of an earlier dialog (paper, orientation) does not carry over into this one.
-    printer.Reset();
+    // The printer list is read anew, so printers installed since appear. The settings chosen
+    // for each printer stay with it (the dialog opens on them), across mode switches too.
+    printer.ReadListAgain();
     const TOutputMode mode = OutputMode();
     QRadioButton* tagged = mode == TOutputMode::Printer ? PrinterBtn
                            : mode == TOutputMode::Fax   ? FaxBtn

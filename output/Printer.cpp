@@ -21,6 +21,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <utility>
 
 namespace {
@@ -192,6 +193,14 @@ struct TPrinter::Impl {
     int index = -1;                   // -1: nothing selected yet
     std::unique_ptr<QPrinter> device; // opened on first use, for names[index]
     QRect area;                       // printable area of `device`, see PrintableArea
+    // The devices of the printers selected before, with the settings chosen for them, by
+    // printer name: switching between the printer and the fax printer, or reading the list
+    // anew, must not lose the paper and orientation the user chose for either.
+    struct KeptDevice {
+        std::unique_ptr<QPrinter> device;
+        QRect area;
+    };
+    std::map<QString, KeptDevice> kept;
     QString title;
     QPainter painter;
     std::unique_ptr<QTemporaryFile> spool; // the document in progress
@@ -225,8 +234,16 @@ struct TPrinter::Impl {
             return;
         if (spool)
             throw EPrinter(kBusy);
+        Keep();
         index = i;
+    }
+
+    // Puts the open device aside with its settings, for when its printer is selected again.
+    void Keep() {
+        if (device && index >= 0 && index < names.size())
+            kept[names[index]] = KeptDevice{std::move(device), area};
         device.reset();
+        area = QRect();
     }
 
     void EnsureSelection() {
@@ -237,6 +254,13 @@ struct TPrinter::Impl {
     QPrinter& Device() {
         EnsureSelection();
         if (!device) {
+            const auto it = kept.find(names[index]);
+            if (it != kept.end()) {
+                device = std::move(it->second.device);
+                area = it->second.area;
+                kept.erase(it);
+                return *device;
+            }
             auto opened = OpenDevice(names[index]);
             area = PrintableArea(*opened);
             device = std::move(opened);
@@ -266,12 +290,16 @@ TPrinter& TPrinter::Printer() {
 }
 
 void TPrinter::Reset() {
+    ReadListAgain();
+    d->kept.clear();
+}
+
+void TPrinter::ReadListAgain() {
     Abort();
+    d->Keep();
     d->listRead = false;
     d->names.clear();
     d->index = -1;
-    d->device.reset();
-    d->area = QRect();
     d->title.clear();
 }
 
@@ -314,7 +342,8 @@ bool TPrinter::Setup(QWidget* parent, const QString& title) {
     if (d->Printing())
         throw EPrinter(kBusy);
     QPrinter& current = d->Device();
-    // The dialog works on a copy, so that a cancelled dialog cannot leave anything behind.
+    // The dialog opens on the settings in force and works on a copy, so that a cancelled
+    // dialog cannot leave anything behind.
     QPrinter choice(QPrinter::HighResolution);
     choice.setPrinterName(current.printerName());
     CopySettings(current, choice);
@@ -327,8 +356,12 @@ bool TPrinter::Setup(QWidget* parent, const QString& title) {
         return false;
     auto device = OpenDevice(d->names[chosen]);
     CopySettings(choice, *device);
-    d->area = PrintableArea(*device);
+    const QRect area = PrintableArea(*device);
+    // The printer the dialog started on keeps its own settings when another one was chosen.
+    d->Keep();
+    d->kept.erase(d->names[chosen]);
     d->device = std::move(device);
+    d->area = area;
     d->index = chosen;
     return true;
 }

@@ -37,9 +37,14 @@ public:
     TPrinter(const TPrinter&) = delete;
     TPrinter& operator=(const TPrinter&) = delete;
 
-    // Forgets the list, the selection, the device settings and the job title; a document in
-    // progress is abandoned (nothing is printed). The next use reads the list again.
+    // Forgets the list, the selection, the settings chosen for every printer and the job title,
+    // as at the start of a run; a document in progress is abandoned (nothing is printed). The
+    // next use reads the list again.
     void Reset();
+    // The same, except that the settings chosen for each printer (paper, orientation, ...) are
+    // kept, by printer name, for when it is selected again: printers installed meanwhile appear,
+    // and nothing the user chose is lost.
+    void ReadListAgain();
 
     // Names of all installed printers, read on first use and fixed until Reset.
     const QStringList& Printers();
@@ -52,17 +57,18 @@ public:
     // 0 <= index < count selects that printer, -1 the default printer; any other index raises
     // "Druckerindex außerhalb des zulässigen Bereichs". With no selection yet the default printer
     // is selected first (which may raise the no-default error). On error the selection stays.
-    // Selecting the printer already selected keeps its device settings.
+    // A printer selected again, also after other printers, has the settings chosen for it.
     void SetPrinterIndex(int index);
 
     // Figures of the selected printer's device (selecting the default printer first if needed).
     TDeviceFigures Figures();
 
-    // The printer setup dialog for the selected printer, modal, titled `title`. Confirmed: the
-    // printer, paper and orientation chosen there are in force for later figures and jobs until
-    // Reset, and the index follows the chosen printer. Cancelled: nothing changes. A choice the
-    // list does not hold (a printer installed after the list was read, printing to a file) is
-    // discarded like a cancel. Returns whether the choice was taken.
+    // The printer setup dialog for the selected printer, modal, titled `title`, opened on the
+    // settings in force for it. Confirmed: the printer, paper and orientation chosen there are
+    // in force for that printer's later figures and jobs for the rest of the run (until the next
+    // confirmed setup of it, or Reset), and the index follows the chosen printer. Cancelled:
+    // nothing changes. A choice the list does not hold (a printer installed after the list was
+    // read, printing to a file) is discarded like a cancel. Returns whether the choice was taken.
     bool Setup(QWidget* parent, const QString& title);
 
     // Name of the job in the print queue; kept until Reset.

@@ -14,6 +14,8 @@
 #include <QAction>
 #include <QGroupBox>
 #include <QLabel>
+#include <QPageLayout>
+#include <QPrinter>
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
@@ -241,6 +243,38 @@ private slots:
         QCOMPARE(form->Tag(Radio("PrinterBtn")), 1);
         QCOMPARE(form->Tag(Radio("FaxBtn")), 0);
         QCOMPARE(Label("PrinterLabel"), QStringLiteral("Laserdrucker"));
+        QCOMPARE(dialogs->Count(DialogRecorder::Shown::Message), 0);
+    }
+
+    void setupSurvivesModeSwitches() {
+        AddPrinters(true);
+        OpenForm();
+        form->SetTag(Radio("PrinterBtn"), 0);
+        form->SetTag(Radio("FaxBtn"), 2);
+        Switch("PrinterBtn");
+        CompareFigures(kA4, 1200);
+        // Landscape for the printer, confirmed.
+        dialogs->PrinterSetupChoice = [](QPrinter& p) {
+            p.setPageOrientation(QPageLayout::Landscape);
+        };
+        dialogs->PrinterSetupAnswers = {true};
+        Child<QPushButton>(*form, "SetupBtn")->click();
+        const Area landscape = {"272 x 197 mm²", "12833 x 9317 Pixel"};
+        CompareFigures(landscape, 1200);
+        // Printer, fax, bitmap, printer: each mode finds its printer as it was set up.
+        Switch("FaxBtn");
+        CompareFigures(kA5, 1200);
+        Switch("BitmapBtn");
+        Switch("PrinterBtn");
+        CompareFigures(landscape, 1200);
+        // A setup of the fax printer, and the list read anew for it, leave the printer's alone.
+        Switch("FaxBtn");
+        dialogs->PrinterSetupChoice = nullptr;
+        dialogs->PrinterSetupAnswers = {true};
+        Child<QPushButton>(*form, "SetupBtn")->click();
+        CompareFigures(kA5, 1200);
+        Switch("PrinterBtn");
+        CompareFigures(landscape, 1200);
         QCOMPARE(dialogs->Count(DialogRecorder::Shown::Message), 0);
     }
 

@@ -76,6 +76,7 @@ public:
     std::function<bool(QPrinter&)> Answer;
     QString ShownPrinter;
     QString ShownTitle;
+    QPageLayout::Orientation ShownOrientation = QPageLayout::Portrait;
 
     ScriptedSetup() { Dialogs::Install(this); }
     ~ScriptedSetup() override { Dialogs::Install(nullptr); }
@@ -87,6 +88,7 @@ public:
     bool PrinterSetup(QWidget*, QPrinter& printer, const QString& title) override {
         ShownPrinter = printer.printerName();
         ShownTitle = title;
+        ShownOrientation = printer.pageLayout().orientation();
         return Answer(printer);
     }
 };
@@ -322,22 +324,43 @@ TEST_F(PrinterTest, SetupConfirmedTakesPrinterPaperAndOrientation) {
     EXPECT_EQ(f.AreaMMWidth, 272);
     EXPECT_EQ(f.AreaMMHeight, 197);
 
-    // Selecting the same printer again keeps the chosen settings; Reset drops them.
+    // The chosen settings stay with the printer for the run: selected again, after another
+    // printer (a switch between printer and fax mode), and after the list was read anew.
     printer.SetPrinterIndex(fax);
     EXPECT_EQ(printer.Figures().AreaWidth, portrait.AreaHeight);
-    printer.Reset();
-    printer.SetPrinterIndex(fax);
+    printer.SetPrinterIndex(printer.IndexOf("Farbdrucker"));
     EXPECT_EQ(printer.Figures().AreaWidth, portrait.AreaWidth);
+    printer.SetPrinterIndex(fax);
+    EXPECT_EQ(printer.Figures().AreaWidth, portrait.AreaHeight);
+    printer.ReadListAgain();
+    printer.SetPrinterIndex(printer.IndexOf("Buero-fax"));
+    EXPECT_EQ(printer.Figures().AreaWidth, portrait.AreaHeight);
 
-    // The next dialog starts from the printer selected now, on its own paper.
+    // The next dialog opens on the settings in force for the printer selected now.
     dialog.Answer = [](QPrinter& p) {
+        p.setPageOrientation(QPageLayout::Portrait);
         p.setPageSize(QPageSize(QPageSize::A5));
         return true;
     };
     EXPECT_TRUE(printer.Setup(nullptr, QString()));
     EXPECT_EQ(dialog.ShownPrinter, "Buero-fax");
+    EXPECT_EQ(dialog.ShownOrientation, QPageLayout::Landscape);
     EXPECT_EQ(printer.PrinterIndex(), fax);
     EXPECT_EQ(printer.Figures().AreaWidth, 6400);
+    // A cancelled dialog keeps them.
+    dialog.Answer = [](QPrinter& p) {
+        p.setPageOrientation(QPageLayout::Landscape);
+        return false;
+    };
+    printer.ReadListAgain();
+    printer.SetPrinterIndex(printer.IndexOf("Buero-fax"));
+    EXPECT_FALSE(printer.Setup(nullptr, QString()));
+    printer.SetPrinterIndex(printer.IndexOf("Buero-fax"));
+    EXPECT_EQ(printer.Figures().AreaWidth, 6400);
+    // Reset starts afresh, on the printer's own paper.
+    printer.Reset();
+    printer.SetPrinterIndex(printer.IndexOf("Buero-fax"));
+    EXPECT_EQ(printer.Figures().AreaWidth, portrait.AreaWidth);
 }
 
 TEST_F(PrinterTest, SetupCancelledChangesNothing) {

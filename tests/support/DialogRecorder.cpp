@@ -68,8 +68,10 @@ bool DialogRecorder::ChooseColor(QWidget*, QColor& color) {
     return true;
 }
 
-bool DialogRecorder::PrinterSetup(QWidget*, QPrinter&, const QString& title) {
+bool DialogRecorder::PrinterSetup(QWidget*, QPrinter& printer, const QString& title) {
     History << Shown{Shown::PrinterSetup, {}, {}, {}, title};
+    if (PrinterSetupChoice)
+        PrinterSetupChoice(printer);
     if (PrinterSetupAnswers.empty())
         return false;
     const bool a = PrinterSetupAnswers.front();

@@ -9,6 +9,7 @@
 #include <QList>
 #include <QString>
 #include <deque>
+#include <functional>
 
 class DialogRecorder final : public Dialogs {
 public:
@@ -28,6 +29,8 @@ public:
     std::deque<QString> FileAnswers;      // a path confirms, an empty string cancels (default)
     std::deque<QColor> ColorAnswers;      // an invalid colour cancels (default)
     std::deque<bool> PrinterSetupAnswers; // default: cancelled
+    // What the user changes in a printer setup dialog before the answer (none when unset).
+    std::function<void(QPrinter&)> PrinterSetupChoice;
 
     QList<Shown> History;
     int Count(Shown::Kind kind) const;
