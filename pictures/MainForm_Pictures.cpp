@@ -252,7 +252,8 @@ void TMainForm::PicCloseShortcut() {
 }
 
 void TMainForm::Datei1Click() {
-    PicInsertItem->setEnabled(OffersPackedDib(QGuiApplication::clipboard()->mimeData()));
+    const QMimeData* offered = QGuiApplication::clipboard()->mimeData();
+    PicInsertItem->setEnabled(OffersPackedDib(offered) || OffersMetafile(offered));
     PicCloseItem->setEnabled(!pic->IsEmpty());
 }
 
@@ -304,7 +305,23 @@ void TMainForm::CheckLoadedPic() {
 }
 
 void TMainForm::PicInsertItemClick() {
-    const QByteArray dib = PackedDibFromMimeData(OpenClipboard()->mimeData());
+    const QMimeData* offered = OpenClipboard()->mimeData();
+    // A metafile stays vectors; the image other programs put beside it is only the fallback,
+    // also when the metafile turns out damaged.
+    std::unique_ptr<TMetafile> metafile;
+    try {
+        metafile = MetafileFromMimeData(offered);
+    } catch (const EInvalidGraphic&) {
+        if (!OffersPackedDib(offered))
+            throw;
+    }
+    if (metafile) {
+        AddNewPic();
+        pic->Picture.SetGraphic(std::move(metafile));
+        ShowLoadedPic();
+        return;
+    }
+    const QByteArray dib = PackedDibFromMimeData(offered);
     if (dib.isEmpty())
         return;
     {

@@ -14,6 +14,27 @@ namespace {
 
 const QString BmpMimeType = QStringLiteral("image/bmp");
 
+// The MIME types an enhanced metafile and a Windows metafile are offered under on the X
+// clipboard: the plain ones and the one LibreOffice reads.
+const char* const EmfMimeTypes[] = {
+    "image/emf", "image/x-emf", "application/x-openoffice-emf;windows_formatname=\"Image EMF\""};
+const char* const WmfMimeTypes[] = {
+    "image/wmf", "image/x-wmf", "application/x-openoffice-wmf;windows_formatname=\"Image WMF\""};
+
+// The bytes of the first metafile type `data` offers.
+QByteArray OfferedMetafile(const QMimeData* data) {
+    if (!data)
+        return {};
+    for (const auto* types : {&EmfMimeTypes, &WmfMimeTypes})
+        for (const char* type : *types)
+            if (data->hasFormat(QLatin1String(type))) {
+                QByteArray bytes = data->data(QLatin1String(type));
+                if (!bytes.isEmpty())
+                    return bytes;
+            }
+    return {};
+}
+
 // Size of a BMP file's own header in front of the packed DIB.
 constexpr int BmpFileHeaderSize = 14;
 
@@ -123,8 +144,31 @@ QByteArray PackedDibFromMimeData(const QMimeData* data) {
     return EncodeBmpFile(image).mid(BmpFileHeaderSize);
 }
 
+bool OffersMetafile(const QMimeData* data) {
+    if (!data)
+        return false;
+    for (const auto* types : {&EmfMimeTypes, &WmfMimeTypes})
+        for (const char* type : *types)
+            if (data->hasFormat(QLatin1String(type)))
+                return true;
+    return false;
+}
+
+std::unique_ptr<TMetafile> MetafileFromMimeData(const QMimeData* data) {
+    const QByteArray bytes = OfferedMetafile(data);
+    if (bytes.isEmpty())
+        return nullptr;
+    return std::make_unique<TMetafile>(bytes);
+}
+
 QMimeData* MimeDataForGraphic(const TGraphic& graphic) {
     auto* data = new QMimeData;
+    if (graphic.Kind() == GraphicKind::Metafile) {
+        // The same enhanced metafile under every name a receiver may ask for.
+        const QByteArray emf = MetafileBytes(graphic, TMetafileKind::Emf);
+        for (const char* type : EmfMimeTypes)
+            data->setData(QLatin1String(type), emf);
+    }
     // Qt offers an image in every format a receiver asks for (BMP with its palette, PNG, ...).
     data->setImageData(RenderGraphic(graphic));
     return data;

@@ -4,9 +4,11 @@
 // clipboard formats a picture is inserted from and copied as.
 
 #include "layout/Graphic.h"
+#include "pictures/metafile/Metafile.h"
 
 #include <QByteArray>
 #include <QString>
+#include <memory>
 
 class QMimeData;
 
@@ -41,5 +43,14 @@ bool OffersPackedDib(const QMimeData* data);
 // Empty when there is no picture.
 QByteArray PackedDibFromMimeData(const QMimeData* data);
 
-// New clipboard content for a picture at its own size. The caller owns it.
+// Whether the clipboard content offers an enhanced or a Windows metafile (image/emf, image/wmf
+// and their other names).
+bool OffersMetafile(const QMimeData* data);
+
+// The metafile the clipboard offers, EMF before WMF; nullptr when it offers none. Raises
+// EInvalidGraphic "Metadatei ist ungültig" for damaged bytes.
+std::unique_ptr<TMetafile> MetafileFromMimeData(const QMimeData* data);
+
+// New clipboard content for a picture at its own size: the rendered image, and for a metafile
+// also the enhanced metafile (converted when the picture is a WMF). The caller owns it.
 QMimeData* MimeDataForGraphic(const TGraphic& graphic);

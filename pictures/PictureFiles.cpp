@@ -4,6 +4,7 @@
 #include "pictures/IconFile.h"
 #include "pictures/Jpeg.h"
 #include "pictures/PictureFileWriting.h"
+#include "pictures/metafile/MetaRecorder.h"
 #include "platform/Errors.h"
 #include "platform/NewFile.h"
 
@@ -94,6 +95,13 @@ QImage RenderGraphic(const TGraphic& graphic) {
     return bitmap;
 }
 
+QByteArray MetafileBytes(const TGraphic& graphic, TMetafileKind kind) {
+    const auto* metafile = dynamic_cast<const TMetafile*>(&graphic);
+    if (metafile && metafile->MetafileKind() == kind)
+        return metafile->OriginalBytes();
+    return RecordGraphic(graphic, kind);
+}
+
 TSaveFormat SaveFormatOf(const QString& path) {
     const QString ext = PictureFileExtension(path).toLower();
     if (IsBmpExtension(ext))
@@ -127,8 +135,12 @@ bool SaveGraphicToFile(const TGraphic& graphic, const QString& path) {
     const QString ext = PictureFileExtension(path).toLower();
     switch (graphic.Kind()) {
     case GraphicKind::Metafile:
-        if (IsMetafileExtension(ext))
-            throw EInvalidGraphic(QStringLiteral("Metadateien werden noch nicht unterstützt"));
+        if (IsMetafileExtension(ext)) {
+            const QByteArray bytes = MetafileBytes(
+                graphic, ext == QLatin1String(".wmf") ? TMetafileKind::Wmf : TMetafileKind::Emf);
+            ReplaceFile(path, [&](TNewFile& file) { WriteBytes(file, bytes, path); });
+            return true;
+        }
         break;
     case GraphicKind::Bitmap:
         if (IsBmpExtension(ext)) {

@@ -18,6 +18,7 @@
 // temporary) file in the target's folder, is synced, and only then gets the target's name.
 
 #include "layout/Graphic.h"
+#include "pictures/metafile/Metafile.h"
 
 #include <QByteArray>
 #include <QImage>
@@ -49,8 +50,13 @@ TSaveFormat SaveFormatOf(const QString& path);
 // Whether SaveBitmapToFile writes anything for this file name (.bmp, .dib, .jpg, .jpeg).
 bool CanSaveBitmapAs(const QString& path);
 
+// A metafile picture's file in `kind`: its original bytes when that is its own kind, else the
+// picture played into Velmora's recorder (EMF to WMF, WMF to EMF).
+QByteArray MetafileBytes(const TGraphic& graphic, TMetafileKind kind);
+
 // Saves the picture under `path`, replacing an existing file: a JPEG picture as .jpg/.jpeg writes
-// its original bytes unchanged, a bitmap as .bmp/.dib writes itself as BMP, anything else is
+// its original bytes unchanged, a bitmap as .bmp/.dib writes itself as BMP, a metafile as .wmf
+// writes a Windows metafile and as .emf an enhanced metafile (MetafileBytes), anything else is
 // rendered at its own size and goes to SaveBitmapToFile. Returns whether a file was written.
 // Raises EFCreateError "Datei %s kann nicht erstellt werden" when the file cannot be written
 // (also for a read-only file or a folder of that name); the old file then stays as it was.
