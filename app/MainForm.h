@@ -237,6 +237,9 @@ private:
     // Start-up steps 9 to 14: the objects the window owns.
     void CreateOwnedObjects();
 
+    // Copy layout: the figures of the info panel, raising the arithmetic errors of a picture
+    // without scanner resolution.
+    void ShowPicFigures(bool Center);
     // Copy layout: the preview box shows the copy on the printable area. The box may stand far
     // outside the printable area (or be absurdly large); only its visible part is rendered.
     void SetPreviewBoxLeft(int Left);

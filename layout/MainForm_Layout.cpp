@@ -115,6 +115,15 @@ private:
 // ---- Copy geometry ---------------------------------------------------------------------------
 
 void TMainForm::UpdatePicInfo(bool Center) {
+    // A scanner resolution of 0 was reported when it was entered (SrcXDPIEditExit); until a
+    // valid value repairs it, the figures stay as they stand instead of failing on every hover
+    // and every resize.
+    if (pic->IsEmpty() || !pic->HasScannerResolution())
+        return;
+    ShowPicFigures(Center);
+}
+
+void TMainForm::ShowPicFigures(bool Center) {
     if (pic->IsEmpty())
         return;
     // One label at a time: when a figure fails (a scanner resolution of 0), the labels before it
@@ -227,10 +236,17 @@ void TMainForm::YPosEditChange() {
 void TMainForm::SrcXDPIEditExit(QObject* Sender) {
     // The value as typed, before the edit clamps it: a resolution of 0 makes the figures fail,
     // which the error report shows; the next positive value puts everything right again.
-    if (Sender == SrcXDPIEdit)
-        pic->ScannerDPI.X = SrcXDPIEdit->Value();
-    else
-        pic->ScannerDPI.Y = SrcYDPIEdit->Value();
+    int& resolution = Sender == SrcXDPIEdit ? pic->ScannerDPI.X : pic->ScannerDPI.Y;
+    const int typed = (Sender == SrcXDPIEdit ? SrcXDPIEdit : SrcYDPIEdit)->Value();
+    const bool changed = typed != resolution;
+    resolution = typed;
+    if (!pic->HasScannerResolution()) {
+        // Reported once, when the value is entered: the figures fail on it. The preview is left
+        // as it stands.
+        if (changed)
+            ShowPicFigures(false);
+        return;
+    }
     UpdatePicInfo(false);
     PaintPanelResize();
 }
@@ -263,7 +279,8 @@ void TMainForm::FormResize() {
 }
 
 void TMainForm::PaintPanelResize() {
-    if (!pic || pic->IsEmpty())
+    // Without a scanner resolution the copy has no size: the preview keeps its last state.
+    if (!pic || pic->IsEmpty() || !pic->HasScannerResolution())
         return;
     const QRect client = PaintPanel->contentsRect();
     const PreviewPlacement p = PlaceCopy(*pic, client.width(), client.height());
@@ -394,6 +411,9 @@ void TMainForm::PreviewPaintBoxMouseUp(Qt::MouseButton Button, Qt::KeyboardModif
 
 void TMainForm::PreviewPaintBoxMouseMove(Qt::KeyboardModifiers Shift, int X, int Y) {
     Q_UNUSED(Shift)
+    // A copy without size cannot be dragged; its resolution was reported when it was entered.
+    if (!pic->HasScannerResolution())
+        return;
     {
         UpdatesPause pause(UpdatesEnabled);
         const int W = PreviewPaintBox->width();

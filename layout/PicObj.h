@@ -45,6 +45,8 @@ public:
     double yRelPos;
 
     bool IsEmpty() const { return Picture.IsEmpty(); }
+    // Whether both scanner resolutions are set; with a 0 the picture has no size on paper.
+    bool HasScannerResolution() const { return ScannerDPI.X != 0 && ScannerDPI.Y != 0; }
     // Removes the graphic; zoom, position and resolution stay.
     void Clear() { Picture.Clear(); }
     // Makes the picture a bitmap loaded from the packed DIB in `dib` (the block stays the

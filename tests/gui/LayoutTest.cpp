@@ -4,9 +4,11 @@
 #include "app/MainForm.h"
 #include "app/SpinEdits.h"
 #include "layout/PicObj.h"
+#include "platform/Errors.h"
 #include "tests/gui/GuiTestEnv.h"
 #include "tests/support/DialogRecorder.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -259,12 +261,30 @@ private slots:
         QCOMPARE(dialogs->Count(DialogRecorder::Shown::Message), 1);
         QVERIFY(dialogs->LastMessage().Text.contains(QStringLiteral("EZeroDivide")));
         QCOMPARE(Label("PicCMLabel"), before);
+        // Once: hovering, dragging, resizing the window and leaving the edit again report
+        // nothing more, and the preview stays as it stands.
+        const QRect box = Box()->geometry();
+        for (const QPoint at : {QPoint(2, 2), QPoint(box.width() / 2, box.height() / 2)})
+            QTest::mouseMove(Box(), at);
+        QTest::mousePress(Box(), Qt::LeftButton, Qt::NoModifier, QPoint(5, 5));
+        QTest::mouseMove(Box(), QPoint(25, 15));
+        QTest::mouseRelease(Box(), Qt::LeftButton, Qt::NoModifier, QPoint(25, 15));
+        form->resize(form->width() + 40, form->height() + 30);
+        QApplication::processEvents();
+        form->SrcXDPIEditExit(dpi);
+        QCOMPARE(dialogs->Count(DialogRecorder::Shown::Message), 1);
+        QCOMPARE(Box()->size(), box.size());
+        QCOMPARE(Label("PicCMLabel"), before);
+        // A valid value repairs it: the copy is half as wide at twice the resolution.
         dpi->selectAll();
         QTest::keyClicks(dpi, QStringLiteral("600"));
         QTest::keyClick(dpi, Qt::Key_Return);
         QCOMPARE(dialogs->Count(DialogRecorder::Shown::Message), 1);
         QCOMPARE(Label("PicDPILabel"), QStringLiteral("DPI  X: 600, Y: 300"));
         QCOMPARE(form->pic->ScannerDPI.X, 600);
+        QCOMPARE(Box()->width(),
+                 RoundHalfEven(form->pic->xRelSize() * Paint()->contentsRect().width()));
+        QVERIFY(Box()->width() < box.width() * 0.6);
     }
 
     void absurdInputNeitherCrashesNorAllocates() {
