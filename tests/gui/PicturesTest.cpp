@@ -9,6 +9,7 @@
 #include "app/Support.h"
 #include "app/VersionInfo.h"
 #include "layout/PicObj.h"
+#include "pictures/metafile/MetaRecorder.h"
 #include "platform/MemBlock.h"
 #include "tests/gui/GuiTestEnv.h"
 #include "tests/support/DialogRecorder.h"
@@ -819,6 +820,60 @@ private slots:
         Choose("PicSaveAsItem", Path("vektor.bmp"));
         QCOMPARE(QImage(Path("vektor.bmp")).size(), QSize(30, 20));
         QCOMPARE(dialogs->Count(DialogRecorder::Shown::Message), 0);
+    }
+
+    void metafilePictureThroughTheWindow() {
+        OpenForm();
+        // An enhanced metafile as Velmora's own writer makes it.
+        TMetaRecorder recorder(TMetafileKind::Emf, QSize(90, 60));
+        {
+            QPainter p(&recorder);
+            p.setBrush(Qt::darkGreen);
+            p.drawEllipse(QRectF(5, 5, 80, 50));
+        }
+        const QByteArray emf = recorder.Bytes();
+        form->pic->Picture.SetGraphic(std::make_unique<TMetafile>(emf));
+
+        Choose("PicSaveAsItem", Path("kopie.emf"));
+        QVERIFY(dialogs->History.last().file.Filter.startsWith(
+            QStringLiteral("Alle (*.emf;*.wmf)|*.emf;*.wmf|Erweiterte Metadateien (*.emf)|")));
+        QCOMPARE(ReadAll(Path("kopie.emf")), emf);
+        Choose("PicSaveAsItem", Path("kopie.wmf"));
+        const QByteArray wmf = ReadAll(Path("kopie.wmf"));
+        QCOMPARE(MetafileKindOf(wmf), std::optional<TMetafileKind>(TMetafileKind::Wmf));
+        const TMetafile reread(wmf);
+        QCOMPARE(QSize(reread.Width(), reread.Height()), QSize(90, 60));
+        Choose("PicSaveAsItem", Path("kopie.jpg"));
+        QCOMPARE(QImage(Path("kopie.jpg")).size(), QSize(90, 60));
+        QCOMPARE(dialogs->Count(DialogRecorder::Shown::Message), 0);
+
+        // Copied as the enhanced metafile plus an image; inserted again as the metafile.
+        Action("Bildkopieren1")->trigger();
+        const QMimeData* offered = QGuiApplication::clipboard()->mimeData();
+        QVERIFY(offered);
+        QCOMPARE(offered->data(QStringLiteral("image/emf")), emf);
+        QCOMPARE(offered->data(QStringLiteral("image/x-emf")), emf);
+        QCOMPARE(qvariant_cast<QImage>(offered->imageData()).size(), QSize(90, 60));
+        form->AddNewPic();
+        form->PicInsertItemClick();
+        QCOMPARE(form->CurrentPicNo, 2);
+        const auto* pasted = dynamic_cast<const TMetafile*>(form->pic->Picture.Graphic());
+        QVERIFY(pasted);
+        QCOMPARE(pasted->OriginalBytes(), emf);
+
+        // A Windows metafile alone on the clipboard enables "Bild einfügen" and is inserted.
+        auto* wmfOnly = new QMimeData;
+        wmfOnly->setData(QStringLiteral("image/x-wmf"), wmf);
+        QGuiApplication::clipboard()->setMimeData(wmfOnly);
+        form->Datei1Click();
+        QVERIFY(Action("PicInsertItem")->isEnabled());
+        form->PicInsertItemClick();
+        QCOMPARE(form->CurrentPicNo, 3);
+        const auto* inserted = dynamic_cast<const TMetafile*>(form->pic->Picture.Graphic());
+        QVERIFY(inserted);
+        QCOMPARE(inserted->MetafileKind(), TMetafileKind::Wmf);
+        QCOMPARE(form->pic->PicWidth(), 90);
+        QCOMPARE(Broken(), QString());
     }
 
     void saveAllContinuesTheNumbering() {
