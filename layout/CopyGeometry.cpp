@@ -60,6 +60,10 @@ SheetLayout ComputeSheetLayout(int cw, int ch, const TPrinterProperties& device)
     return s;
 }
 
+double CentredRelPos(double relSize) {
+    return (1 - relSize) * 0.5;
+}
+
 PreviewPlacement PlaceCopy(const TPicProperties& pic, int pw, int ph) {
     PreviewPlacement p;
     p.Left = RoundHalfEven(pw * pic.xRelPos);

@@ -4,6 +4,7 @@
 // window's handlers read their controls, call these and write the results back.
 
 #include "layout/PicObj.h"
+#include "layout/PreviewDrag.h"
 
 #include <QString>
 
@@ -34,6 +35,10 @@ struct SheetLayout {
 // panel; divisions by zero raise the arithmetic errors.
 SheetLayout ComputeSheetLayout(int cw, int ch, const TPrinterProperties& device);
 
+// The relative position that centres a copy of relative size `relSize` on the printable area
+// (negative when the copy is larger than the area).
+double CentredRelPos(double relSize);
+
 // The copy's rectangle on a printable area of pw x ph preview pixels.
 struct PreviewPlacement {
     int Left = 0;
@@ -47,8 +52,7 @@ PreviewPlacement PlaceCopy(const TPicProperties& pic, int pw, int ph);
 // never narrower than 5 pixels.
 int EdgeBand(int copyExtent, int areaExtent);
 
-// Edges of the copy under the point (X, Y) of a W x H copy: 1 left, 2 top, 4 right, 8 bottom.
-enum DragEdge { EdgeLeft = 1, EdgeTop = 2, EdgeRight = 4, EdgeBottom = 8 };
+// Edges of the copy (DragEdge) under the point (X, Y) of a W x H copy.
 int EdgesAt(int X, int Y, int W, int H, int bandW, int bandH);
 
 // The cursor to show while hovering over the copy.

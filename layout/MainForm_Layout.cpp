@@ -135,10 +135,10 @@ void TMainForm::ShowPicFigures(bool Center) {
     PicDPILabel->setText(dpiText);
     QualityLabel->setText(qualityText);
     if (Center)
-        pic->xRelPos = (1 - pic->xRelSize()) * 0.5;
+        pic->xRelPos = CentredRelPos(pic->xRelSize());
     XPosEdit->SetValue(pic->XPos());
     if (Center)
-        pic->yRelPos = (1 - pic->yRelSize()) * 0.5;
+        pic->yRelPos = CentredRelPos(pic->yRelSize());
     YPosEdit->SetValue(pic->YPos());
 }
 
@@ -190,12 +190,12 @@ void TMainForm::CenterSizeBtnClick() {
             pic->xRelPos = 0;
             pic->SetxRelSize(1.0);
             pic->yZoom = pic->xZoom;
-            pic->yRelPos = (1 - pic->yRelSize()) * 0.5;
+            pic->yRelPos = CentredRelPos(pic->yRelSize());
         } else {
             pic->yRelPos = 0;
             pic->SetyRelSize(1.0);
             pic->xZoom = pic->yZoom;
-            pic->xRelPos = (1 - pic->xRelSize()) * 0.5;
+            pic->xRelPos = CentredRelPos(pic->xRelSize());
         }
     } else {
         pic->xRelPos = 0;
@@ -216,9 +216,9 @@ void TMainForm::CenterSizeBtnClick() {
 
 void TMainForm::CenterPosBtnClick() {
     // The preview follows through the position edits' change handlers.
-    pic->xRelPos = (1 - pic->xRelSize()) * 0.5;
+    pic->xRelPos = CentredRelPos(pic->xRelSize());
     XPosEdit->SetValue(pic->XPos());
-    pic->yRelPos = (1 - pic->yRelSize()) * 0.5;
+    pic->yRelPos = CentredRelPos(pic->yRelSize());
     YPosEdit->SetValue(pic->YPos());
 }
 
@@ -419,8 +419,6 @@ void TMainForm::PreviewPaintBoxMouseMove(Qt::KeyboardModifiers Shift, int X, int
         const int W = PreviewPaintBox->width();
         const int H = PreviewPaintBox->height();
         const QRect client = PaintPanel->contentsRect();
-        const double pw = client.width();
-        const double ph = client.height();
         // The box's position on the printable area, as the layout placed it.
         const int left = PreviewPaintBox->x() - client.x();
         const int top = PreviewPaintBox->y() - client.y();
@@ -448,60 +446,35 @@ void TMainForm::PreviewPaintBoxMouseMove(Qt::KeyboardModifiers Shift, int X, int
             case HoverCursor::Unchanged:
                 break;
             }
-        } else if (DragEdges != 0) {
-            // The horizontal edge first, then the vertical one: with both axes coupled, a
-            // corner ends with the vertical zoom.
-            if (DragEdges & EdgeLeft) {
-                pic->SetxRelSize(CheckedDiv(static_cast<double>(W) + DownX - X, pw));
-                XZoomEdit->SetValue(pic->xZoom * 100);
-                pic->xRelPos = CheckedDiv(static_cast<double>(X) + left - DownX, pw);
-                XPosEdit->SetValue(pic->XPos());
-                if (BothBox->isChecked()) {
-                    pic->yZoom = pic->xZoom;
-                    YZoomEdit->SetValue(XZoomEdit->Value());
-                }
-            } else if (DragEdges & EdgeRight) {
-                pic->SetxRelSize(CheckedDiv(static_cast<double>(X) + DownWidth - DownX, pw));
-                XZoomEdit->SetValue(pic->xZoom * 100);
-                if (BothBox->isChecked()) {
-                    pic->yZoom = pic->xZoom;
-                    YZoomEdit->SetValue(XZoomEdit->Value());
-                }
-            }
-            if (DragEdges & EdgeTop) {
-                pic->SetyRelSize(CheckedDiv(static_cast<double>(H) + DownY - Y, ph));
-                YZoomEdit->SetValue(pic->yZoom * 100);
-                pic->yRelPos = CheckedDiv(static_cast<double>(Y) + top - DownY, ph);
-                YPosEdit->SetValue(pic->YPos());
-                if (BothBox->isChecked()) {
-                    pic->xZoom = pic->yZoom;
-                    XZoomEdit->SetValue(YZoomEdit->Value());
-                }
-            } else if (DragEdges & EdgeBottom) {
-                pic->SetyRelSize(CheckedDiv(static_cast<double>(Y) + DownHeight - DownY, ph));
-                YZoomEdit->SetValue(pic->yZoom * 100);
-                if (BothBox->isChecked()) {
-                    pic->xZoom = pic->yZoom;
-                    XZoomEdit->SetValue(YZoomEdit->Value());
-                }
-            }
         } else {
-            // Moving: the position is not limited, the copy may leave the paper.
-            PreviewPaintBox->setCursor(HandCursor);
-            pic->xRelPos = CheckedDiv(static_cast<double>(X) + left - DownX, pw);
-            XPosEdit->SetValue(pic->XPos());
-            pic->yRelPos = CheckedDiv(static_cast<double>(Y) + top - DownY, ph);
-            YPosEdit->SetValue(pic->YPos());
-        }
-
-        // An edge dragged across the opposite one.
-        if (pic->xZoom < 0) {
-            pic->xZoom = 0;
-            XZoomEdit->SetValue(0);
-        }
-        if (pic->yZoom < 0) {
-            pic->yZoom = 0;
-            YZoomEdit->SetValue(0);
+            if (DragEdges == 0)
+                PreviewPaintBox->setCursor(HandCursor); // moving
+            TDragInput in;
+            in.Edges = DragEdges;
+            in.DownX = DownX;
+            in.DownY = DownY;
+            in.DownWidth = DownWidth;
+            in.DownHeight = DownHeight;
+            in.Left = left;
+            in.Top = top;
+            in.Width = W;
+            in.Height = H;
+            in.X = X;
+            in.Y = Y;
+            in.AreaWidth = client.width();
+            in.AreaHeight = client.height();
+            const TDragStep step = DragStep(in);
+            ApplyDragStep(*pic, step, BothBox->isChecked());
+            // The zoom edits show the record; writing a position edit holds the position at
+            // whole printer pixels (XPosEditChange).
+            if (step.xRelSize || step.yRelSize) {
+                XZoomEdit->SetValue(pic->xZoom * 100);
+                YZoomEdit->SetValue(pic->yZoom * 100);
+            }
+            if (step.xRelPos)
+                XPosEdit->SetValue(pic->XPos());
+            if (step.yRelPos)
+                YPosEdit->SetValue(pic->YPos());
         }
     }
     UpdatePicInfo(false);

@@ -31,6 +31,9 @@ done
 # The TWAIN source manager in Velmora's own library folder; the scripted test source never.
 [ -n "$(find "$p" -path '*/velmora/libvelmora-twaindsm.so')" ] || failed "not installed: the TWAIN manager"
 [ -z "$(find "$p" -name 'velmora-scripted*')" ] || failed "the scripted test source was installed"
+# Its SANE bridge in the manager's sources folder, beside it.
+[ -n "$(find "$p" -path '*/velmora/sources/velmora-sane.ds')" ] ||
+  failed "not installed: the SANE bridge source"
 # "Öffnen mit" offers Velmora for every picture kind it opens.
 mime=$(sed -n 's/^MimeType=//p' "$p/share/applications/velmora.desktop")
 for type in image/bmp image/jpeg image/vnd.microsoft.icon image/wmf image/emf; do
@@ -86,6 +89,8 @@ if command -v dpkg-shlibdeps >/dev/null; then
   done
   grep -qE " \./usr/lib/.*velmora/libvelmora-twaindsm\.so" <<<"$files" ||
     failed "package lacks the TWAIN manager"
+  grep -qE " \./usr/lib/.*velmora/sources/velmora-sane\.ds" <<<"$files" ||
+    failed "package lacks the SANE bridge source"
 fi
 [ "$fail" -eq 0 ] || exit 1
 echo "1 passed, 0 failed"

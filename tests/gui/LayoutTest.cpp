@@ -87,9 +87,11 @@ private slots:
         // 100 % of a 210 mm wide scan on a 201 mm wide printable area of 4760 pixels.
         QCOMPARE(form->pic->PrnPicWidth(), 4960);
         QCOMPARE(XZoom()->Text(), QStringLiteral("100,00"));
-        // Centred: the copy overlaps both sides equally.
+        // Centred: the copy overlaps both sides equally. The 7016 pixels high copy on 6779
+        // pixels stands at -118.5, which rounds to the even -118 (not away from zero).
         QCOMPARE(XPos()->Value(), (4760 - 4960) / 2);
-        QCOMPARE(YPos()->Value(), form->pic->YPos());
+        QCOMPARE(form->pic->PrnPicHeight(), 7016);
+        QCOMPARE(YPos()->Value(), -118);
 
         // The preview sheet keeps the printable area's proportions; the copy sits on it.
         QVERIFY(form->PrevXSize > 0 && form->PrevYSize > 0);
@@ -128,19 +130,27 @@ private slots:
 
     void couplingEqualisesToTheSmallerZoom() {
         LayOut(1000, 1000, 300);
-        for (bool checkedAfter : {true, false}) {
-            Both()->setChecked(!checkedAfter);
-            XZoom()->SetValue(200);
-            YZoom()->SetValue(100);
-            if (checkedAfter) {
-                QCOMPARE(form->pic->xZoom, 2.0);
-                QCOMPARE(form->pic->yZoom, 1.0);
-            }
-            Both()->setChecked(checkedAfter);
-            QCOMPARE(form->pic->xZoom, 1.0);
-            QCOMPARE(form->pic->yZoom, 1.0);
-            QCOMPARE(XZoom()->Text(), QStringLiteral("100,00"));
-        }
+        // Checking the box while the zooms differ.
+        Both()->setChecked(false);
+        XZoom()->SetValue(200);
+        YZoom()->SetValue(100);
+        QCOMPARE(form->pic->xZoom, 2.0);
+        QCOMPARE(form->pic->yZoom, 1.0);
+        Both()->setChecked(true);
+        QCOMPARE(form->pic->xZoom, 1.0);
+        QCOMPARE(form->pic->yZoom, 1.0);
+        QCOMPARE(XZoom()->Text(), QStringLiteral("100,00"));
+        // Unchecking it while they differ (a record laid out with two zooms, the box still
+        // checked): the smaller one wins again, here the vertical one.
+        form->pic->xZoom = 1.5;
+        form->pic->yZoom = 0.5;
+        form->ShowZoomValues();
+        QVERIFY(Both()->isChecked());
+        Both()->setChecked(false);
+        QCOMPARE(form->pic->xZoom, 0.5);
+        QCOMPARE(form->pic->yZoom, 0.5);
+        QCOMPARE(XZoom()->Text(), QStringLiteral("50,00"));
+        QCOMPARE(YZoom()->Text(), QStringLiteral("50,00"));
     }
 
     void centringButtons() {
@@ -151,7 +161,10 @@ private slots:
         QCOMPARE(XPos()->Value(), 0);
         QVERIFY(qAbs(form->pic->PrnPicWidth() - 4760) <= 1);
         QCOMPARE(XZoom()->Text(), YZoom()->Text());
-        QCOMPARE(YPos()->Value(), qRound((6779 - form->pic->PrnPicHeight()) / 2.0));
+        // Both zooms 4760 / 7016: the copy is 2480 * 2 * 4760 / 7016 = 3365.1 pixels high and
+        // centred at (6779 - 3365.1) / 2 = 1706.9.
+        QCOMPARE(form->pic->PrnPicHeight(), 3365);
+        QCOMPARE(YPos()->Value(), 1707);
 
         // Uncoupled, the copy fills the printable area on each axis on its own.
         Both()->setChecked(false);
@@ -164,8 +177,9 @@ private slots:
         // A copy larger than the area is centred with negative positions.
         XZoom()->SetValue(300);
         Child<QToolButton>(*form, "CenterPosBtn")->click();
-        QVERIFY(XPos()->Value() < 0);
-        QCOMPARE(XPos()->Value(), qRound((4760 - form->pic->PrnPicWidth()) / 2.0));
+        // 3508 * 2 * 3 = 21048 pixels wide on 4760: (4760 - 21048) / 2.
+        QCOMPARE(form->pic->PrnPicWidth(), 21048);
+        QCOMPARE(XPos()->Value(), -8144);
 
         // A negative position typed by hand is taken as it is.
         XPos()->SetValue(-50);
@@ -239,14 +253,86 @@ private slots:
         QTest::mousePress(Box(), Qt::LeftButton, Qt::NoModifier, grab);
         QVERIFY(form->Dragging);
         const int x0 = XPos()->Value();
-        for (int step = 1; step <= 5; ++step)
-            QTest::mouseMove(Box(), grab + QPoint(3, 2)); // Box moves with the mouse
-        QTest::mouseRelease(Box(), Qt::LeftButton, Qt::NoModifier, grab + QPoint(3, 2));
+        const int y0 = YPos()->Value();
+        const QPoint pressedAt = Box()->mapToGlobal(grab);
+        for (int step = 1; step <= 5; ++step) {
+            const QPoint mouse = pressedAt + step * QPoint(3, 2);
+            QTest::mouseMove(Box(), Box()->mapFromGlobal(mouse));
+            // Laid out anew after the step: the grabbed point is under the mouse again.
+            QCOMPARE(Box()->mapFromGlobal(mouse), grab);
+        }
+        QTest::mouseRelease(Box(), Qt::LeftButton, Qt::NoModifier, grab);
         QVERIFY(!form->Dragging);
-        QVERIFY(Box()->x() > start.x());
-        QVERIFY(XPos()->Value() > x0);
-        // The edits hold whole printer pixels, and the record follows them.
-        QCOMPARE(form->pic->XPos(), XPos()->Value());
+        QCOMPARE(Box()->pos(), start + QPoint(15, 10));
+        // 15 and 10 preview pixels in printer pixels, to the rounding of each step.
+        const double perPixelX = 4760.0 / Paint()->contentsRect().width();
+        const double perPixelY = 6779.0 / Paint()->contentsRect().height();
+        QVERIFY(qAbs(XPos()->Value() - (x0 + 15 * perPixelX)) <= 5 * perPixelX / 2);
+        QVERIFY(qAbs(YPos()->Value() - (y0 + 10 * perPixelY)) <= 5 * perPixelY / 2);
+    }
+
+    void draggingEdgesWithTheRealMouseEndsOnReleaseOutside_data() {
+        QTest::addColumn<int>("edges");
+        QTest::addColumn<bool>("keepAspect");
+        QTest::addColumn<QPoint>("drag"); // in preview pixels, in three steps
+        QTest::newRow("left edge out") << 1 << false << QPoint(-30, 0);
+        QTest::newRow("left edge in") << 1 << false << QPoint(24, 0);
+        QTest::newRow("top edge") << 2 << false << QPoint(0, -21);
+        QTest::newRow("bottom edge, keep aspect") << 8 << true << QPoint(0, 30);
+        QTest::newRow("top-left corner, keep aspect") << 3 << true << QPoint(-12, -24);
+    }
+
+    void draggingEdgesWithTheRealMouseEndsOnReleaseOutside() {
+        QFETCH(int, edges);
+        QFETCH(bool, keepAspect);
+        QFETCH(QPoint, drag);
+        LayOut(1000, 1000, 300);
+        Both()->setChecked(keepAspect);
+        const QRect before = Box()->geometry();
+        const QPoint grab((edges & 1) ? 1 : before.width() / 2, (edges & 2) ? 1
+                                                                : (edges & 8)
+                                                                    ? before.height() - 2
+                                                                    : before.height() / 2);
+        QTest::mouseMove(Box(), grab);
+        QCOMPARE(form->DragEdges, edges);
+        QTest::mousePress(Box(), Qt::LeftButton, Qt::NoModifier, grab);
+        const QPoint pressedAt = Box()->mapToGlobal(grab);
+        for (int step = 1; step <= 3; ++step)
+            QTest::mouseMove(Box(), Box()->mapFromGlobal(pressedAt + drag * step / 3));
+        // Released far outside the box (and the preview): the drag ends all the same.
+        QTest::mouseRelease(Box(), Qt::LeftButton, Qt::NoModifier,
+                            Box()->mapFromGlobal(pressedAt + QPoint(-500, -500)));
+        QVERIFY(!form->Dragging);
+        QCOMPARE(form->DragEdges, 0);
+        const QRect after = Box()->geometry();
+        // Grabbed edges moved with the mouse, the others stayed (to a pixel of rounding).
+        const auto near = [](int a, int b) { return qAbs(a - b) <= 1; };
+        if (edges & 1) {
+            QVERIFY2(near(after.left(), before.left() + drag.x()), "left edge follows");
+            // At a coupled corner the vertical zoom decides the width as well.
+            if (!(keepAspect && (edges & 2)))
+                QVERIFY2(near(after.right(), before.right()), "right edge stays");
+        }
+        if (edges & 2) {
+            QVERIFY2(near(after.top(), before.top() + drag.y()), "top edge follows");
+            if (!keepAspect)
+                QVERIFY2(near(after.bottom(), before.bottom()), "bottom edge stays");
+        }
+        if (edges & 8) {
+            QVERIFY2(near(after.bottom(), before.bottom() + drag.y()), "bottom edge follows");
+            QVERIFY2(near(after.top(), before.top()), "top edge stays");
+            QVERIFY2(near(after.left(), before.left()), "left edge stays");
+        }
+        if (keepAspect) {
+            QCOMPARE(form->pic->xZoom, form->pic->yZoom);
+            QCOMPARE(XZoom()->Text(), YZoom()->Text());
+        } else {
+            QVERIFY(form->pic->xZoom != form->pic->yZoom);
+        }
+        // A later move without the button only hovers.
+        const QRect released = Box()->geometry();
+        QTest::mouseMove(Box(), QPoint(released.width() / 2, released.height() / 2));
+        QCOMPARE(Box()->geometry(), released);
     }
 
     void zeroScannerResolutionIsReportedAndRecoverable() {
