@@ -16,6 +16,7 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <QString>
+#include <exception>
 #include <functional>
 #include <map>
 #include <memory>
@@ -98,6 +99,12 @@ public:
 
     std::unique_ptr<TTwain> Twain;
 
+private:
+    // ScanPics, with the first error raised while the pages are taken in handed back in
+    // Failure once the session is closed, so that the caller can still show what arrived.
+    bool AcquirePics(bool Normal, int DPI, std::exception_ptr& Failure);
+
+public:
     // =========================================================================================
     // Copy layout: copy geometry, preview and positioning
     // =========================================================================================

@@ -24,17 +24,27 @@
 //   dib       = normal                    normal / sizeimage0 / clrused0 / topdown / tiny /
 //                                         garbage / tiff / null
 //   log       = /path                     every triplet received, appended as "DG DAT MSG"
+//   driver-window = no                    yes: while enabled, the windows of a driver that keeps
+//                                         its resolution in an edit: a main window with the edit
+//                                         (control id 1025) owning a window of class "Preview";
+//                                         each transfer logs "driver <the edit's text>"
+//   driver-dpi    = 300                   the edit's text when the windows appear
 
 #include "twain/twainh.h"
 
+#include <QApplication>
 #include <QBuffer>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
 #include <QImageWriter>
+#include <QLineEdit>
+#include <QPointer>
 #include <QStringList>
 #include <QTextStream>
+#include <QVBoxLayout>
+#include <QWidget>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -69,6 +79,8 @@ struct Scenario {
     bool refuseReset = false;
     QString dib = QStringLiteral("normal");
     QString log;
+    bool driverWindow = false;
+    QString driverDpi = QStringLiteral("300");
 };
 
 Scenario ReadScenario() {
@@ -127,6 +139,10 @@ Scenario ReadScenario() {
             s.dib = value;
         else if (key == QLatin1String("log"))
             s.log = value;
+        else if (key == QLatin1String("driver-window"))
+            s.driverWindow = value == QLatin1String("yes");
+        else if (key == QLatin1String("driver-dpi"))
+            s.driverDpi = value;
     }
     return s;
 }
@@ -153,7 +169,9 @@ struct Source {
     bool failDone = false;
     TW_UINT16 armed = MSG_NULL; // notice waiting for its moment
     QElapsedTimer sinceEnable;
-    TW_UINT32 xresValue = 0; // accepted MSG_SET value (raw item), 0 = none
+    TW_UINT32 xresValue = 0;      // accepted MSG_SET value (raw item), 0 = none
+    QPointer<QWidget> driverMain; // the driver's windows while enabled, when the scenario has them
+    QPointer<QLineEdit> driverEdit;
 };
 
 Source& S() {
@@ -213,6 +231,8 @@ TW_UINT32 Item(const QString& text, TW_UINT16 type) {
     }
     return static_cast<TW_UINT32>(static_cast<TW_INT32>(v));
 }
+
+void LogLine(const QString& line);
 
 TW_UINT16 GetXResolution(TW_CAPABILITY& cap) {
     const Scenario& sc = S().scenario;
@@ -285,11 +305,16 @@ TW_UINT16 Capability(TW_UINT16 msg, TW_CAPABILITY* cap) {
         return Fail(TWCC_BADPROTOCOL);
     if (S().state != 4)
         return Fail(TWCC_SEQERROR);
-    if (!S().scenario.setAccepted || cap->ConType != TWON_ONEVALUE || !cap->hContainer)
+    if (cap->ConType != TWON_ONEVALUE || !cap->hContainer)
         return Fail(TWCC_BADVALUE);
     TW_ONEVALUE one;
     std::memcpy(&one, cap->hContainer, sizeof one);
     if (one.ItemType != TWTY_FIX32)
+        return Fail(TWCC_BADVALUE);
+    TW_FIX32 asked;
+    std::memcpy(&asked, &one.Item, sizeof asked);
+    LogLine(QStringLiteral("xres-set %1").arg(asked.Whole));
+    if (!S().scenario.setAccepted)
         return Fail(TWCC_BADVALUE);
     S().xresValue = one.Item;
     return TWRC_SUCCESS;
@@ -404,6 +429,38 @@ void Arm() {
         s.armed = MSG_NULL;
 }
 
+// The driver's main window holds the resolution edit and owns the preview window. The preview
+// has an edit of the same id of its own, so that only a lookup through the owner finds the
+// right one.
+void ShowDriverWindows() {
+    Source& s = S();
+    if (!s.scenario.driverWindow || s.driverMain ||
+        !qobject_cast<QApplication*>(QCoreApplication::instance()))
+        return;
+    auto* main = new QWidget;
+    main->setWindowTitle(QStringLiteral("Scanner-Treiber"));
+    main->setProperty("windowClass", QStringLiteral("DriverMain"));
+    auto* edit = new QLineEdit(s.scenario.driverDpi, main);
+    edit->setProperty("controlId", 1025);
+    (new QVBoxLayout(main))->addWidget(edit);
+    auto* preview = new QWidget(main, Qt::Window);
+    preview->setWindowTitle(QStringLiteral("Vorschau"));
+    preview->setProperty("windowClass", QStringLiteral("Preview"));
+    auto* decoy = new QLineEdit(QStringLiteral("1"), preview);
+    decoy->setProperty("controlId", 1025);
+    main->show();
+    preview->show();
+    s.driverMain = main;
+    s.driverEdit = edit;
+}
+
+void HideDriverWindows() {
+    Source& s = S();
+    delete s.driverMain.data();
+    s.driverMain = nullptr;
+    s.driverEdit = nullptr;
+}
+
 TW_UINT16 NativeTransfer(TW_MEMREF data) {
     Source& s = S();
     if (s.state != 6 || !data)
@@ -417,6 +474,8 @@ TW_UINT16 NativeTransfer(TW_MEMREF data) {
         s.failDone = true;
         return Fail(TWCC_OPERATIONERROR);
     }
+    if (s.driverEdit)
+        LogLine(QStringLiteral("driver ") + s.driverEdit->text());
     const Page& p = s.scenario.pages[s.page];
     TW_HANDLE image = nullptr;
     if (s.scenario.dib == QLatin1String("tiff"))
@@ -486,6 +545,16 @@ void Log(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg) {
     }
 }
 
+void LogLine(const QString& line) {
+    const QString& path = S().scenario.log;
+    if (path.isEmpty())
+        return;
+    if (FILE* f = std::fopen(QFile::encodeName(path).constData(), "a")) {
+        std::fprintf(f, "%s\n", line.toUtf8().constData());
+        std::fclose(f);
+    }
+}
+
 // The application's identity, byte by byte, so tests can check what it announces.
 void LogIdentity(const TW_IDENTITY& app) {
     const QString& path = S().scenario.log;
@@ -524,6 +593,7 @@ TW_UINT16 Control(pTW_IDENTITY origin, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF d
             return TWRC_SUCCESS;
         }
         if (msg == MSG_CLOSEDS) {
+            HideDriverWindows();
             s.state = 3;
             return TWRC_SUCCESS;
         }
@@ -549,6 +619,7 @@ TW_UINT16 Control(pTW_IDENTITY origin, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF d
                 return Fail(TWCC_OPERATIONERROR);
             s.state = 5;
             Arm();
+            ShowDriverWindows();
             return s.scenario.enable == QLatin1String("checkstatus") ? TWRC_CHECKSTATUS
                                                                      : TWRC_SUCCESS;
         }
@@ -557,6 +628,7 @@ TW_UINT16 Control(pTW_IDENTITY origin, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF d
                 return Fail(TWCC_SEQERROR);
             s.state = 4;
             s.armed = MSG_NULL;
+            HideDriverWindows();
             return TWRC_SUCCESS;
         }
         return Fail(TWCC_BADPROTOCOL);

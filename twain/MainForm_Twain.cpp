@@ -3,6 +3,13 @@
 
 #include "app/EventHook.h"
 #include "app/MainForm.h"
+#include "layout/PicObj.h"
+#include "platform/Dialogs.h"
+#include "platform/WindowLookup.h"
+#include "twain/Acquisition.h"
+#include "twain/Twain.h"
+
+#include <exception>
 
 void TMainForm::SetupTwainHandlers() {
     connect(GetPicBtn, &QToolButton::clicked, this, Guarded([this] { GetPicBtnClick(GetPicBtn); }));
@@ -21,24 +28,117 @@ void TMainForm::SetupTwainHandlers() {
             }));
 }
 
-// Scanning arrives with the acquisition workflow; until then no acquisition runs.
-
 void TMainForm::GetPicBtnClick(QObject* Sender) {
-    Q_UNUSED(Sender)
+    const bool fastCopy = Sender == FastCopyBtn || Sender == FastCopyItem;
+    std::exception_ptr failure;
+    if (AcquirePics(!fastCopy, pic->ScannerDPI.X, failure)) {
+        ShowZoomValues();
+        // A fast copy was printed where each page was centred; it is not moved afterwards.
+        UpdatePicInfo(!fastCopy);
+        PaintPanelResize();
+    }
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
 bool TMainForm::ScanPics(bool Normal, int DPI) {
-    Q_UNUSED(Normal)
-    Q_UNUSED(DPI)
-    return false;
+    std::exception_ptr failure;
+    const bool acquired = AcquirePics(Normal, DPI, failure);
+    if (failure)
+        std::rethrow_exception(failure);
+    return acquired;
 }
 
-void TMainForm::MScannersettingsClick() {}
+bool TMainForm::AcquirePics(bool Normal, int DPI, std::exception_ptr& Failure) {
+    TTwain& twain = *Twain;
+    QWidget* Wnd = this;
+    // Pages after the first get new pictures, which take the resolution asked for rather than
+    // none (and then the 300 dpi default) when the scanner is not asked.
+    const int requestedY = pic->ScannerDPI.Y;
+    bool acquired = false;
+
+    if (twain.LoadDSM()) {
+        if (twain.OpenDSM(Wnd)) {
+            if (twain.OpenSource() && twain.GetState() == 4) {
+                twain.SetHideUI(!Normal);
+                bool Known = twain.SetXResolution(DPI);
+                if (twain.EnableSource(Wnd)) {
+                    const bool special = MustekspezialItem->isChecked() && Normal;
+                    QWidget* Edit = special ? FindMustekDPIEdit() : nullptr;
+                    if (Edit && DPI > 0)
+                        WindowLookup::SetText(Edit, QString::number(DPI));
+
+                    if (const std::vector<HGLOBAL>* Images = twain.AcquireImages(Wnd)) {
+                        acquired = true;
+                        // An error while a page is taken in (a page that is no bitmap, a print
+                        // that fails) is reported once the session is closed: the pages that
+                        // follow are still kept, and the scanner is not left open.
+                        bool printing = !Normal;
+                        for (HGLOBAL H : *Images) {
+                            if (!H)
+                                continue;
+                            TPicProperties* before = pic;
+                            try {
+                                AddNewPic();
+                                if (pic != before)
+                                    pic->ScannerDPI = {DPI, requestedY};
+                                pic->AssignDIB(H);
+                                TPageDPIRules rules;
+                                rules.AutoDPI = AutoDPIBox->isChecked();
+                                rules.RequestedDPI = DPI;
+                                if (Edit)
+                                    rules.DriverText = WindowLookup::Text(Edit);
+                                SettlePageDPI(pic->ScannerDPI.X, pic->ScannerDPI.Y, rules, Known,
+                                              [&twain] { return twain.GetXResolution(); });
+                                pic->xRelPos = (1.0 - pic->xRelSize()) * 0.5;
+                                pic->yRelPos = (1.0 - pic->yRelSize()) * 0.5;
+                                // The source stays enabled while the page is printed.
+                                if (printing)
+                                    PrintBtnClick(nullptr);
+                            } catch (...) {
+                                if (!Failure)
+                                    Failure = std::current_exception();
+                                // One failed print is enough: the queue would fail again.
+                                printing = false;
+                            }
+                        }
+                    }
+                    twain.DisableSource();
+                }
+                twain.CloseSource();
+            }
+            twain.CloseDSM(Wnd);
+        }
+        twain.UnloadDSM();
+    }
+
+    if (acquired) {
+        twain.FreeImages();
+        if (pic->PicWidth() == 0 || pic->PicHeight() == 0)
+            ShowMessage(this,
+                        QStringLiteral("Das zuletzt eingescannte Bild hat die Breite und/oder "
+                                       "die Höhe 0."),
+                        QStringLiteral("Fehler beim Scannen"), MsgIcon::Warning);
+    }
+    SrcXDPIEdit->SetValue(pic->ScannerDPI.X);
+    SrcYDPIEdit->SetValue(pic->ScannerDPI.Y);
+    return acquired;
+}
+
+void TMainForm::MScannersettingsClick() {
+    if (!Twain->SelectImageSource(this))
+        ShowMessage(this, QStringLiteral("Eingabegerät kann nicht ausgewählt werden!"),
+                    QStringLiteral("Fehler"), MsgIcon::Warning);
+    UpdatePrinterInfo();
+}
 
 void TMainForm::MustekspezialItemClick() {
     MustekspezialItem->setChecked(!MustekspezialItem->isChecked());
 }
 
+// The driver's preview window is owned by its main window, which holds the resolution edit.
 QWidget* TMainForm::FindMustekDPIEdit() {
-    return nullptr;
+    QWidget* preview = WindowLookup::FindWindowOfClass(QStringLiteral("Preview"));
+    QWidget* owner = WindowLookup::Owner(preview);
+    return WindowLookup::ChildById(owner, 1025);
 }

@@ -10,6 +10,7 @@
 #include "twain/twainh.h"
 
 #include <QApplication>
+#include <QRegularExpression>
 #include <QTimer>
 #include <QWidget>
 #include <cstring>
@@ -41,11 +42,13 @@ protected:
         EXPECT_TRUE(twain.UnloadDSM());
         EXPECT_EQ(twain.GetState(), 1);
     }
-    // The triplets of the log, without the identity line.
+    // The triplets of the log ("DG DAT MSG"), without the identity line and the source's notes.
     QStringList Calls() {
+        static const QRegularExpression triplet(
+            QStringLiteral("^[0-9a-f]{4} [0-9a-f]{4} [0-9a-f]{4}$"));
         QStringList calls;
         for (const QString& line : TakeLog())
-            if (!line.startsWith(QLatin1String("app")))
+            if (triplet.match(line).hasMatch())
                 calls << line;
         return calls;
     }

@@ -1,0 +1,435 @@
+// The acquisition workflow on the real main window with the scripted TWAIN source: the
+// resolution each scanned page gets, fast copy printing every page while the source is enabled,
+// the special driver mode through the driver's own windows, the scanner choice, and how the
+// window recovers from failures.
+
+#include "app/MainForm.h"
+#include "app/SpinEdits.h"
+#include "layout/PicObj.h"
+#include "tests/gui/GuiTestEnv.h"
+#include "tests/support/DialogRecorder.h"
+#include "twain/Twain.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QToolButton>
+
+namespace {
+
+const QString DisableDS = QStringLiteral("0001 0009 0501");
+const QString GetCap = QStringLiteral("0001 0001 0001");
+
+// Passes every dialog on to the recorder, and notes for each print of the bitmap target (its
+// save dialog) whether the source had been disabled by then.
+class PrintWatch final : public Dialogs {
+public:
+    PrintWatch(DialogRecorder& recorder, QString log)
+        : m_recorder(recorder), m_log(std::move(log)) {
+        Dialogs::Install(this);
+    }
+    ~PrintWatch() override { Dialogs::Install(&m_recorder); }
+    int Message(QWidget* parent, const MessageRequest& request) override {
+        return m_recorder.Message(parent, request);
+    }
+    bool OpenFile(QWidget* parent, FileDialogRequest& request) override {
+        return m_recorder.OpenFile(parent, request);
+    }
+    bool SaveFile(QWidget* parent, FileDialogRequest& request) override {
+        QFile f(m_log);
+        const bool opened = f.open(QIODevice::ReadOnly);
+        PrintedWhileEnabled << (opened && !QString::fromLatin1(f.readAll()).contains(DisableDS));
+        return m_recorder.SaveFile(parent, request);
+    }
+    bool ChooseColor(QWidget* parent, QColor& color) override {
+        return m_recorder.ChooseColor(parent, color);
+    }
+    bool PrinterSetup(QWidget* parent, QPrinter& printer, const QString& title) override {
+        return m_recorder.PrinterSetup(parent, printer, title);
+    }
+    QList<bool> PrintedWhileEnabled;
+
+private:
+    DialogRecorder& m_recorder;
+    QString m_log;
+};
+
+} // namespace
+
+class AcquisitionTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> dir;
+    std::unique_ptr<DialogRecorder> dialogs;
+    std::unique_ptr<TMainForm> form;
+    QByteArray m_cupsServer;
+
+    QString LogPath() const { return dir->filePath(QStringLiteral("calls.log")); }
+
+    void Scenario(const QString& text) {
+        QFile f(dir->filePath(QStringLiteral("scenario")));
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(text.toUtf8());
+        f.write("\nlog = " + QFile::encodeName(LogPath()) + "\n");
+        f.close();
+        qputenv("VELMORA_SCRIPTED_SCENARIO", QFile::encodeName(f.fileName()));
+        QFile::remove(LogPath());
+    }
+    QStringList Log() const {
+        QFile f(LogPath());
+        if (!f.open(QIODevice::ReadOnly))
+            return {};
+        return QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
+
+    void SetAutoDPI(bool on) { Child<QCheckBox>(*form, "AutoDPIBox")->setChecked(on); }
+    void SetDPI(int x, int y) {
+        form->pic->ScannerDPI = {x, y};
+        Child<TSpinEdit>(*form, "SrcXDPIEdit")->SetValue(x);
+        Child<TSpinEdit>(*form, "SrcYDPIEdit")->SetValue(y);
+    }
+    void SetMustek(bool on) {
+        auto* item = Child<QAction>(*form, "MustekspezialItem");
+        if (item->isChecked() != on)
+            form->MustekspezialItemClick();
+        QCOMPARE(item->isChecked(), on);
+    }
+    QList<TPicProperties*> Pics() {
+        QList<TPicProperties*> pics;
+        const int count = static_cast<int>(form->PicRecords.size());
+        for (int n = 1; n <= count; ++n)
+            pics << form->PicRecords.at(form->FindPicBtn(n)).get();
+        return pics;
+    }
+    int Messages(const QString& text) const {
+        int n = 0;
+        for (const auto& shown : dialogs->History)
+            n += shown.kind == DialogRecorder::Shown::Message && shown.message.Text == text;
+        return n;
+    }
+    // Prints go to the bitmap target: each print asks for a file, which the recorder declines.
+    void BitmapTarget() { Child<QRadioButton>(*form, "BitmapBtn")->setChecked(true); }
+
+private slots:
+    void init() {
+        m_cupsServer = qgetenv("CUPS_SERVER");
+        dir = std::make_unique<QTemporaryDir>();
+        qputenv("VELMORA_TWAIN_DSM", TWAIN_DSM);
+        dialogs = std::make_unique<DialogRecorder>();
+        form = std::make_unique<TMainForm>();
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+    }
+    void cleanup() {
+        form.reset();
+        dialogs.reset();
+        dir.reset();
+        if (m_cupsServer.isEmpty())
+            qunsetenv("CUPS_SERVER");
+        else
+            qputenv("CUPS_SERVER", m_cupsServer);
+    }
+
+    // Normal acquisition into the empty first picture: which resolution the page gets, and
+    // whether the source was asked for it.
+    void PageResolution_data() {
+        QTest::addColumn<bool>("autoDPI");
+        QTest::addColumn<int>("startX");
+        QTest::addColumn<int>("startY");
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<int>("wantX");
+        QTest::addColumn<int>("wantY");
+        QTest::addColumn<bool>("asked");
+        QTest::newRow("auto, accepted: kept in both directions")
+            << true << 200 << 150 << "set = accept\nxres = onevalue 600" << 200 << 200 << false;
+        QTest::newRow("auto, refused: read back")
+            << true << 200 << 150 << "set = refuse\nxres = onevalue 600" << 600 << 600 << true;
+        QTest::newRow("auto, refused, enumeration at its current item")
+            << true << 200 << 150 << "set = refuse\nxres = enum 2 100,200,400" << 400 << 400
+            << true;
+        QTest::newRow("auto, refused, a range delivers nothing: default")
+            << true << 200 << 150 << "set = refuse\nxres = range 50 1200 1 600" << 300 << 300
+            << true;
+        QTest::newRow("auto, refused, read back fails: default")
+            << true << 200 << 150 << "set = refuse\nxres = fail" << 300 << 300 << true;
+        QTest::newRow("manual, accepted: kept")
+            << false << 200 << 150 << "set = accept\nxres = onevalue 600" << 200 << 150 << false;
+        QTest::newRow("manual, refused: still kept")
+            << false << 200 << 150 << "set = refuse\nxres = onevalue 600" << 200 << 150 << false;
+        QTest::newRow("manual, none held: read back")
+            << false << 0 << 0 << "set = refuse\nxres = onevalue 600" << 600 << 600 << true;
+        QTest::newRow("manual, vertical missing: follows")
+            << false << 200 << 0 << "set = accept" << 200 << 200 << false;
+    }
+    void PageResolution() {
+        QFETCH(bool, autoDPI);
+        QFETCH(int, startX);
+        QFETCH(int, startY);
+        QFETCH(QString, source);
+        QFETCH(int, wantX);
+        QFETCH(int, wantY);
+        QFETCH(bool, asked);
+        Scenario(source + "\npage = 40x30 24 gradient 300");
+        SetAutoDPI(autoDPI);
+        SetDPI(startX, startY);
+        form->GetPicBtnClick(Child<QToolButton>(*form, "GetPicBtn"));
+
+        QCOMPARE(Pics().size(), 1);
+        QCOMPARE(form->pic->PicWidth(), 40);
+        QCOMPARE(form->pic->ScannerDPI.X, wantX);
+        QCOMPARE(form->pic->ScannerDPI.Y, wantY);
+        QCOMPARE(Child<TSpinEdit>(*form, "SrcXDPIEdit")->Value(), wantX);
+        QCOMPARE(Child<TSpinEdit>(*form, "SrcYDPIEdit")->Value(), wantY);
+        const QStringList log = Log();
+        QVERIFY(log.contains(QStringLiteral("xres-set %1").arg(startX)));
+        QCOMPARE(log.contains(GetCap), asked);
+        QCOMPARE(form->Twain->GetState(), 1);
+        QCOMPARE(dialogs->History.size(), 0);
+        // Centred on the printable area.
+        QVERIFY(qAbs(form->pic->xRelPos - (1 - form->pic->xRelSize()) / 2) < 1e-3);
+        QVERIFY(qAbs(form->pic->yRelPos - (1 - form->pic->yRelSize()) / 2) < 1e-3);
+    }
+
+    // Three feeder pages in fast copy: three pictures, each printed right after it arrived and
+    // before the source is disabled; the pages after the first take the resolution asked for.
+    void FastCopyPrintsEveryPageWhileTheSourceIsEnabled_data() {
+        QTest::addColumn<QString>("command");
+        QTest::newRow("button") << "FastCopyBtn";
+        QTest::newRow("menu") << "FastCopyItem";
+    }
+    void FastCopyPrintsEveryPageWhileTheSourceIsEnabled() {
+        QFETCH(QString, command);
+        Scenario("set = accept\ncount = unknown\npage = 40x30 24 gradient 300\n"
+                 "page = 50x30 8 gradient 300\npage = 60x30 1 gradient 300");
+        BitmapTarget();
+        SetAutoDPI(false);
+        SetDPI(200, 150);
+        PrintWatch watch(*dialogs, LogPath());
+        if (command == QLatin1String("FastCopyBtn"))
+            Child<QPushButton>(*form, "FastCopyBtn")->click();
+        else
+            Child<QAction>(*form, "FastCopyItem")->trigger();
+
+        const QList<TPicProperties*> pics = Pics();
+        QCOMPARE(pics.size(), 3);
+        QCOMPARE(watch.PrintedWhileEnabled, (QList<bool>{true, true, true}));
+        QVERIFY(Log().contains(DisableDS));
+        for (int i = 0; i < 3; ++i) {
+            QCOMPARE(pics[i]->PicWidth(), 40 + 10 * i);
+            QCOMPARE(pics[i]->ScannerDPI.X, 200);
+            QCOMPARE(pics[i]->ScannerDPI.Y, 150);
+        }
+        QCOMPARE(form->pic, pics[2]);
+        QCOMPARE(form->Twain->GetState(), 1);
+    }
+
+    // A normal acquisition prints nothing, and a scan while the current picture holds an image
+    // adds a new picture after it.
+    void NormalAcquisitionAddsWithoutPrinting() {
+        Scenario("set = accept\npage = 40x30 24 gradient 300\npage = 20x30 24 gradient 300");
+        BitmapTarget();
+        SetAutoDPI(true);
+        SetDPI(300, 300);
+        Child<QToolButton>(*form, "GetPicBtn")->click();
+        QCOMPARE(Pics().size(), 2);
+        Child<QAction>(*form, "HoleBild1")->trigger();
+        QCOMPARE(Pics().size(), 4);
+        QCOMPARE(form->pic, Pics().last());
+        QCOMPARE(dialogs->Count(DialogRecorder::Shown::SaveFile), 0);
+    }
+
+    // The special driver mode: the driver's resolution edit is written before the scan (when a
+    // resolution was asked for) and read after it, in normal acquisition only.
+    void SpecialDriverMode_data() {
+        QTest::addColumn<bool>("special");
+        QTest::addColumn<bool>("fastCopy");
+        QTest::addColumn<bool>("autoDPI");
+        QTest::addColumn<int>("dpi");
+        QTest::addColumn<QString>("driverText");
+        QTest::addColumn<QString>("scannedWith");
+        QTest::addColumn<int>("wantDPI");
+        QTest::addColumn<bool>("asked");
+        QTest::newRow("resolution 0: edit only read, source not asked")
+            << true << false << true << 0 << "600"
+            << "600" << 600 << false;
+        QTest::newRow("asked resolution written, then read back")
+            << true << false << true << 200 << "600"
+            << "200" << 200 << false;
+        QTest::newRow("manual resolution: written, not read")
+            << true << false << false << 200 << "600"
+            << "200" << 200 << false;
+        QTest::newRow("text that is no number: source asked") << true << false << true << 0 << "abc"
+                                                              << "abc" << 150 << true;
+        QTest::newRow("empty text: source asked") << true << false << true << 0 << ""
+                                                  << "" << 150 << true;
+        QTest::newRow("never in fast copy") << true << true << true << 200 << "600"
+                                            << "600" << 150 << true;
+        QTest::newRow("mode off: edit untouched") << false << false << true << 200 << "600"
+                                                  << "600" << 150 << true;
+    }
+    void SpecialDriverMode() {
+        QFETCH(bool, special);
+        QFETCH(bool, fastCopy);
+        QFETCH(bool, autoDPI);
+        QFETCH(int, dpi);
+        QFETCH(QString, driverText);
+        QFETCH(QString, scannedWith);
+        QFETCH(int, wantDPI);
+        QFETCH(bool, asked);
+        Scenario("set = refuse\nxres = onevalue 150\ndriver-window = yes\ndriver-dpi = " +
+                 driverText + "\npage = 40x30 24 gradient 300");
+        BitmapTarget();
+        SetMustek(special);
+        SetAutoDPI(autoDPI);
+        SetDPI(dpi, dpi);
+        form->GetPicBtnClick(fastCopy
+                                 ? static_cast<QObject*>(Child<QPushButton>(*form, "FastCopyBtn"))
+                                 : static_cast<QObject*>(Child<QToolButton>(*form, "GetPicBtn")));
+        const QStringList log = Log();
+        QVERIFY2(log.contains("driver " + scannedWith), qPrintable(log.join(" | ")));
+        QCOMPARE(form->pic->ScannerDPI.X, wantDPI);
+        QCOMPARE(form->pic->ScannerDPI.Y, wantDPI);
+        QCOMPARE(log.contains(GetCap), asked);
+    }
+
+    void FindMustekDPIEditFollowsThePreviewWindowsOwner() {
+        QCOMPARE(form->FindMustekDPIEdit(), nullptr);
+        QWidget main;
+        auto* edit = new QLineEdit(&main);
+        edit->setProperty("controlId", 1025);
+        auto* preview = new QWidget(&main, Qt::Window);
+        QCOMPARE(form->FindMustekDPIEdit(), nullptr);
+        preview->setProperty("windowClass", QStringLiteral("Preview"));
+        QCOMPARE(form->FindMustekDPIEdit(), edit);
+        preview->setParent(nullptr);
+        QCOMPARE(form->FindMustekDPIEdit(), nullptr);
+        delete preview;
+    }
+
+    void MustekItemToggles() {
+        auto* item = Child<QAction>(*form, "MustekspezialItem");
+        QVERIFY(!item->isChecked());
+        item->trigger();
+        QVERIFY(item->isChecked());
+        item->trigger();
+        QVERIFY(!item->isChecked());
+    }
+
+    // Failures before any page: no picture added, no message unless the user must know, the
+    // resolution edits refreshed all the same, and the session back in state 1.
+    void FailuresBeforeAnyPage_data() {
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<bool>("noManager");
+        QTest::addColumn<bool>("ran");
+        QTest::addColumn<int>("zeroSizeWarnings");
+        QTest::newRow("no manager") << "" << true << false << 0;
+        QTest::newRow("source refuses to open") << "open = refuse" << false << false << 0;
+        QTest::newRow("source cannot be enabled") << "enable = failure" << false << false << 0;
+        QTest::newRow("dialog closed without scanning")
+            << "closereq = yes\npage = 40x30 24 gradient 300" << false << true << 1;
+    }
+    void FailuresBeforeAnyPage() {
+        QFETCH(QString, source);
+        QFETCH(bool, noManager);
+        QFETCH(bool, ran);
+        QFETCH(int, zeroSizeWarnings);
+        Scenario(source);
+        if (noManager)
+            qputenv("VELMORA_TWAIN_DSM", QFile::encodeName(dir->filePath("missing.so")));
+        SetDPI(200, 150);
+        Child<TSpinEdit>(*form, "SrcXDPIEdit")->SetValue(1);
+        QCOMPARE(form->ScanPics(true, 200), ran);
+        QCOMPARE(Pics().size(), 1);
+        QVERIFY(form->pic->IsEmpty());
+        QCOMPARE(Child<TSpinEdit>(*form, "SrcXDPIEdit")->Value(), 200);
+        QCOMPARE(form->Twain->GetState(), 1);
+        QCOMPARE(dialogs->History.size(), zeroSizeWarnings);
+        QCOMPARE(Messages("Das zuletzt eingescannte Bild hat die Breite und/oder die Höhe 0."),
+                 zeroSizeWarnings);
+        if (zeroSizeWarnings)
+            QCOMPARE(dialogs->LastMessage().Caption, QStringLiteral("Fehler beim Scannen"));
+    }
+
+    // A session that an earlier failure left enabled is closed by the next acquisition, which
+    // fails silently; the one after it works.
+    void ASessionLeftOpenIsClosedByTheNextAcquisition() {
+        Scenario("page = 40x30 24 gradient 300");
+        TTwain& twain = *form->Twain;
+        QVERIFY(twain.LoadDSM() && twain.OpenDSM(form.get()) && twain.OpenSource() &&
+                twain.EnableSource(form.get()));
+        QVERIFY(!form->ScanPics(true, 300));
+        QCOMPARE(twain.GetState(), 1);
+        QVERIFY(form->ScanPics(true, 300));
+        QCOMPARE(form->pic->PicWidth(), 40);
+    }
+
+    // A last page of width 0 is no bitmap: the zero-size warning, then the error report; the
+    // page before it is kept, the scanner is closed, and the next acquisition fills the empty
+    // picture at once.
+    void AnEmptyLastPageIsReportedAndThePageBeforeKept() {
+        Scenario("page = 40x30 24 gradient 300\npage = 0x30 24 gradient 300");
+        Child<QToolButton>(*form, "GetPicBtn")->click();
+        QCOMPARE(form->Twain->GetState(), 1);
+        QCOMPARE(Pics().size(), 2);
+        QCOMPARE(Pics()[0]->PicWidth(), 40);
+        QVERIFY(form->pic->IsEmpty());
+        QCOMPARE(dialogs->History.size(), 2);
+        QCOMPARE(
+            dialogs->History[0].message.Text,
+            QStringLiteral("Das zuletzt eingescannte Bild hat die Breite und/oder die Höhe 0."));
+        QVERIFY(dialogs->History[1].message.Text.contains(QStringLiteral("EInvalidGraphic")));
+
+        Scenario("page = 50x30 24 gradient 300");
+        Child<QToolButton>(*form, "GetPicBtn")->click();
+        QCOMPARE(Pics().size(), 2);
+        QCOMPARE(form->pic->PicWidth(), 50);
+    }
+
+    // A print that fails in fast copy: one error report, every scanned page kept as a picture,
+    // the scanner closed, and the next fast copy scans again.
+    void APrintFailureInFastCopy() {
+        Scenario("page = 40x30 24 gradient 300\npage = 50x30 24 gradient 300");
+        // Printer target with no printing system to reach: the print raises.
+        qputenv("CUPS_SERVER", QFile::encodeName(dir->filePath("no-scheduler.sock")));
+        Child<QRadioButton>(*form, "PrinterBtn")->setChecked(true);
+        dialogs->History.clear();
+        Child<QPushButton>(*form, "FastCopyBtn")->click();
+        QCOMPARE(Pics().size(), 2);
+        QCOMPARE(form->pic->PicWidth(), 50);
+        QCOMPARE(form->Twain->GetState(), 1);
+        int reports = 0;
+        for (const auto& shown : dialogs->History)
+            reports += shown.kind == DialogRecorder::Shown::Message &&
+                       shown.message.Text.contains("EPrinter");
+        QCOMPARE(reports, 1);
+
+        Scenario("page = 60x30 24 gradient 300");
+        BitmapTarget();
+        Child<QPushButton>(*form, "FastCopyBtn")->click();
+        QCOMPARE(Pics().size(), 3);
+        QCOMPARE(form->pic->PicWidth(), 60);
+    }
+
+    // "&Scanner ..." without a manager: the session's message, then the window's own.
+    void ScannerChoiceWithoutManager() {
+        BitmapTarget();
+        dialogs->History.clear();
+        qputenv("VELMORA_TWAIN_DSM", QFile::encodeName(dir->filePath("missing.so")));
+        Child<QAction>(*form, "MScannersettings")->trigger();
+        QCOMPARE(dialogs->History.size(), 2);
+        QCOMPARE(dialogs->History[0].message.Text,
+                 QStringLiteral("Kann Source Manager TWAIN_32.DLLnicht laden"));
+        QCOMPARE(dialogs->History[0].message.Caption, QStringLiteral("TWAIN-Fehler:"));
+        QCOMPARE(dialogs->History[1].message.Text,
+                 QStringLiteral("Eingabegerät kann nicht ausgewählt werden!"));
+        QCOMPARE(dialogs->History[1].message.Caption, QStringLiteral("Fehler"));
+        QCOMPARE(dialogs->History[1].message.Icon, MsgIcon::Warning);
+    }
+};
+
+VELMORA_GUI_TEST_MAIN(AcquisitionTest)
+#include "AcquisitionTest.moc"
