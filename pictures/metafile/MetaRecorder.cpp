@@ -241,6 +241,19 @@ struct TFontSpec {
     }
 };
 
+// A string waiting to be written: glyphs drawn one by one along one baseline join it.
+struct TTextRun {
+    bool active = false;
+    TFontSpec font;
+    QRgb colour = 0;
+    QPointF origin;    // device pixels, baseline left
+    QPointF direction; // unit vector along the baseline
+    QString text;
+    std::vector<double> positions; // of each character along the baseline, from the origin
+    double end = 0;                // where the last character ends
+    QRectF bounds;
+};
+
 // A selected GDI object: its table index (or -1) and what it was made of.
 template <typename Spec> struct TSlot {
     int index = -1;
@@ -256,7 +269,8 @@ public:
         : QPaintEngine(PrimitiveTransform | PatternTransform | PixmapTransform | PatternBrush |
                        LinearGradientFill | RadialGradientFill | ConicalGradientFill | AlphaBlend |
                        PainterPaths | Antialiasing | BrushStroke | ConstantOpacity | MaskedBrush |
-                       ObjectBoundingModeGradients | PaintOutsidePaintEvent),
+                       ObjectBoundingModeGradients | PaintOutsidePaintEvent | BlendModes |
+                       RasterOpModes | PorterDuff),
           m_kind(kind), m_size(size) {
         if (kind == TMetafileKind::Wmf)
             m_wmfScale = WmfUnitsPerInch(size) / double(ScreenDpi);
@@ -310,6 +324,8 @@ private:
     void UseFont(const TFontSpec& spec);
     void UseTextColour(QRgb colour);
     void UseFillMode(Qt::FillRule rule);
+    void UseRop2();
+    void FlushText();
     void ForgetSelections();
 
     // State.
@@ -322,6 +338,7 @@ private:
     void EmitPolys(const std::vector<QPolygonF>& polys, bool closed, const QRectF& bounds);
     void EmitEmfPath(const QPainterPath& device, bool fill, bool stroke);
     void EmitImage(const QRectF& device, const QImage& image, double opacity);
+    void WriteStretchDib(const QImage& opaque, uint32_t rop, int x, int y, int cx, int cy);
     void Rasterise(const QRectF& deviceBounds, const std::function<void(QPainter&)>& paint);
     void RecordAsPath(const QPainterPath& logical, const QPen& pen, const QBrush& brush);
 
@@ -338,10 +355,14 @@ private:
     TSlot<TPenSpec> m_pen;
     TSlot<TBrushSpec> m_brush;
     TSlot<TFontSpec> m_font;
+    TTextRun m_text;
     bool m_textColourKnown = false;
     QRgb m_textColour = 0;
     bool m_fillModeKnown = false;
     Qt::FillRule m_fillMode = Qt::OddEvenFill;
+    bool m_rop2Known = false;
+    uint32_t m_rop2 = Gdi::R2_COPYPEN;
+    QPainter::CompositionMode m_composition = QPainter::CompositionMode_SourceOver;
 
     QTransform m_transform;
     QPen m_qpen;
@@ -690,7 +711,52 @@ void TMetaRecordEngine::UseFillMode(Qt::FillRule rule) {
 void TMetaRecordEngine::ForgetSelections() {
     // RESTOREDC put back the device context of SAVEDC: its default objects and colours.
     m_pen.selected = m_brush.selected = m_font.selected = false;
-    m_textColourKnown = m_fillModeKnown = false;
+    m_textColourKnown = m_fillModeKnown = m_rop2Known = false;
+}
+
+// The metafile's raster operations as QPainter names them. The player asks for multiply and
+// screen where it cannot use raster operations (on a printer, or on this recorder).
+static uint32_t Rop2Of(QPainter::CompositionMode mode) {
+    switch (mode) {
+    case QPainter::CompositionMode_Multiply:
+    case QPainter::RasterOp_SourceAndDestination:
+        return Gdi::R2_MASKPEN;
+    case QPainter::CompositionMode_Screen:
+    case QPainter::RasterOp_SourceOrDestination:
+        return Gdi::R2_MERGEPEN;
+    case QPainter::RasterOp_SourceXorDestination:
+        return Gdi::R2_XORPEN;
+    case QPainter::RasterOp_NotDestination:
+        return Gdi::R2_NOT;
+    case QPainter::RasterOp_NotSource:
+        return Gdi::R2_NOTCOPYPEN;
+    default:
+        return Gdi::R2_COPYPEN;
+    }
+}
+
+static uint32_t Rop3Of(QPainter::CompositionMode mode) {
+    switch (Rop2Of(mode)) {
+    case Gdi::R2_MASKPEN:
+        return Gdi::SRCAND;
+    case Gdi::R2_MERGEPEN:
+        return Gdi::SRCPAINT;
+    case Gdi::R2_XORPEN:
+        return Gdi::SRCINVERT;
+    case Gdi::R2_NOTCOPYPEN:
+        return Gdi::NOTSRCCOPY;
+    default:
+        return Gdi::SRCCOPY;
+    }
+}
+
+void TMetaRecordEngine::UseRop2() {
+    const uint32_t rop = Rop2Of(m_composition);
+    if (m_rop2Known && m_rop2 == rop)
+        return;
+    ValueRecord(Emf() ? uint32_t(Emf::EMR_SETROP2) : uint32_t(Wmf::META_SETROP2), rop);
+    m_rop2 = rop;
+    m_rop2Known = true;
 }
 
 // ---- painting session ------------------------------------------------------------------------
@@ -705,6 +771,7 @@ bool TMetaRecordEngine::begin(QPaintDevice*) {
     m_pen = {};
     m_brush = {};
     m_font = {};
+    m_text = {};
     ForgetSelections();
     m_clipDirty = false;
     WriteHeaderPlaceholder();
@@ -734,6 +801,8 @@ bool TMetaRecordEngine::begin(QPaintDevice*) {
 }
 
 bool TMetaRecordEngine::end() {
+    ApplyClip();
+    FlushText();
     const bool emf = Emf();
     // Back to the device context of the start, where none of our objects is selected, so that
     // every object can be deleted and the table is left empty.
@@ -779,6 +848,8 @@ void TMetaRecordEngine::updateState(const QPaintEngineState& s) {
         m_bgMode = s.backgroundMode();
     if (dirty & DirtyHints)
         m_hints = s.renderHints();
+    if (dirty & DirtyCompositionMode)
+        m_composition = s.compositionMode();
     if (dirty & (DirtyClipPath | DirtyClipRegion | DirtyClipEnabled))
         m_clipDirty = true;
 }
@@ -787,6 +858,7 @@ void TMetaRecordEngine::ApplyClip() {
     if (!m_clipDirty)
         return;
     m_clipDirty = false;
+    FlushText(); // drawn under the clip before
     const bool emf = Emf();
     const qsizetype restore =
         BeginRecord(emf ? uint32_t(Emf::EMR_RESTOREDC) : uint32_t(Wmf::META_RESTOREDC));
@@ -969,6 +1041,7 @@ void TMetaRecordEngine::Rasterise(const QRectF& deviceBounds,
 }
 
 void TMetaRecordEngine::drawPath(const QPainterPath& path) {
+    FlushText();
     bool representable = !(m_transform.type() == QTransform::TxProject);
     const TPenSpec pen = PenFor(m_qpen, &representable);
     const TBrushSpec brush = BrushFor(m_qbrush, &representable);
@@ -1004,6 +1077,7 @@ void TMetaRecordEngine::RecordPath(const QPainterPath& path, bool fill, bool str
     UsePen(stroke ? pen : TPenSpec());
     UseBrush(fill ? brush : TBrushSpec());
     UseFillMode(path.fillRule());
+    UseRop2();
 
     const QPainterPath device = m_transform.map(path);
     bool curves = false;
@@ -1172,6 +1246,7 @@ void TMetaRecordEngine::drawPolygon(const QPointF* points, int pointCount, Polyg
 }
 
 void TMetaRecordEngine::drawRects(const QRectF* rects, int rectCount) {
+    FlushText();
     bool representable = IsAxisAligned(m_transform);
     const TPenSpec pen = PenFor(m_qpen, &representable);
     const TBrushSpec brush = BrushFor(m_qbrush, &representable);
@@ -1188,6 +1263,7 @@ void TMetaRecordEngine::drawRects(const QRectF* rects, int rectCount) {
     ApplyClip();
     UsePen(pen);
     UseBrush(brush);
+    UseRop2();
     for (int i = 0; i < rectCount; ++i) {
         const QRectF device = m_transform.mapRect(rects[i]);
         const qsizetype at =
@@ -1198,6 +1274,7 @@ void TMetaRecordEngine::drawRects(const QRectF* rects, int rectCount) {
 }
 
 void TMetaRecordEngine::drawEllipse(const QRectF& rect) {
+    FlushText();
     bool representable = IsAxisAligned(m_transform);
     const TPenSpec pen = PenFor(m_qpen, &representable);
     const TBrushSpec brush = BrushFor(m_qbrush, &representable);
@@ -1212,6 +1289,7 @@ void TMetaRecordEngine::drawEllipse(const QRectF& rect) {
     ApplyClip();
     UsePen(pen);
     UseBrush(brush);
+    UseRop2();
     const qsizetype at =
         BeginRecord(Emf() ? uint32_t(Emf::EMR_ELLIPSE) : uint32_t(Wmf::META_ELLIPSE));
     Rect(m_transform.mapRect(rect));
@@ -1224,6 +1302,7 @@ void TMetaRecordEngine::drawPixmap(const QRectF& r, const QPixmap& pm, const QRe
 
 void TMetaRecordEngine::drawImage(const QRectF& r, const QImage& image, const QRectF& sr,
                                   Qt::ImageConversionFlags) {
+    FlushText();
     if (image.isNull() || r.isEmpty())
         return;
     ApplyClip();
@@ -1281,41 +1360,80 @@ void TMetaRecordEngine::EmitImage(const QRectF& device, const QImage& image, dou
         EndRecord(at);
         return;
     }
+    if (!Emf() && transparent && m_composition == QPainter::CompositionMode_SourceOver) {
+        // WMF has no alpha: the classic mask pair instead. A mask that is white where the image
+        // is transparent clears the opaque parts (SRCAND), then the image on black is or-ed in
+        // (SRCPAINT); partial alpha becomes a grey mask and a premultiplied colour.
+        QImage premultiplied = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        if (opacity < 1) {
+            QImage faded(premultiplied.size(), QImage::Format_ARGB32_Premultiplied);
+            faded.fill(Qt::transparent);
+            QPainter p(&faded);
+            p.setOpacity(opacity);
+            p.drawImage(0, 0, premultiplied);
+            p.end();
+            premultiplied = faded;
+        }
+        QImage mask(premultiplied.size(), QImage::Format_RGB888);
+        QImage colours(premultiplied.size(), QImage::Format_RGB888);
+        for (int row = 0; row < premultiplied.height(); ++row) {
+            const auto* in = reinterpret_cast<const QRgb*>(premultiplied.constScanLine(row));
+            uchar* m = mask.scanLine(row);
+            uchar* c = colours.scanLine(row);
+            for (int col = 0; col < premultiplied.width(); ++col) {
+                const QRgb px = in[col];
+                const auto clear = static_cast<uchar>(255 - qAlpha(px));
+                m[3 * col] = m[3 * col + 1] = m[3 * col + 2] = clear;
+                c[3 * col] = static_cast<uchar>(qRed(px));
+                c[3 * col + 1] = static_cast<uchar>(qGreen(px));
+                c[3 * col + 2] = static_cast<uchar>(qBlue(px));
+            }
+        }
+        WriteStretchDib(mask, Gdi::SRCAND, x, y, cx, cy);
+        WriteStretchDib(colours, Gdi::SRCPAINT, x, y, cx, cy);
+        return;
+    }
     QImage opaque = image;
     if (transparent) {
-        // WMF: composited on white.
+        // Composited on white where the mask pair would not mean the same.
         opaque = QImage(image.size(), QImage::Format_RGB888);
         opaque.fill(Qt::white);
         QPainter p(&opaque);
         p.setOpacity(opacity);
         p.drawImage(0, 0, image);
     }
-    const QByteArray dib = OpaqueDib(opaque);
-    const uint32_t headerBytes = DibHeaderBytes(dib);
-    if (Emf()) {
-        constexpr uint32_t Fixed = 80;
-        const qsizetype at = BeginRecord(Emf::EMR_STRETCHDIBITS);
-        Bounds(dest);
-        m_out.I32(x);
-        m_out.I32(y);
-        m_out.I32(0);
-        m_out.I32(0);
-        m_out.I32(opaque.width());
-        m_out.I32(opaque.height());
-        m_out.U32(Fixed);
-        m_out.U32(headerBytes);
-        m_out.U32(Fixed + headerBytes);
-        m_out.U32(static_cast<uint32_t>(dib.size()) - headerBytes);
-        m_out.U32(Gdi::DIB_RGB_COLORS);
-        m_out.U32(Gdi::SRCCOPY);
-        m_out.I32(cx);
-        m_out.I32(cy);
-        m_out.Raw(dib);
-        EndRecord(at);
+    if (!Emf()) {
+        WriteStretchDib(opaque, Rop3Of(m_composition), x, y, cx, cy);
         return;
     }
+    const QByteArray dib = OpaqueDib(opaque);
+    const uint32_t headerBytes = DibHeaderBytes(dib);
+    constexpr uint32_t Fixed = 80;
+    const qsizetype at = BeginRecord(Emf::EMR_STRETCHDIBITS);
+    Bounds(dest);
+    m_out.I32(x);
+    m_out.I32(y);
+    m_out.I32(0);
+    m_out.I32(0);
+    m_out.I32(opaque.width());
+    m_out.I32(opaque.height());
+    m_out.U32(Fixed);
+    m_out.U32(headerBytes);
+    m_out.U32(Fixed + headerBytes);
+    m_out.U32(static_cast<uint32_t>(dib.size()) - headerBytes);
+    m_out.U32(Gdi::DIB_RGB_COLORS);
+    m_out.U32(Rop3Of(m_composition));
+    m_out.I32(cx);
+    m_out.I32(cy);
+    m_out.Raw(dib);
+    EndRecord(at);
+}
+
+void TMetaRecordEngine::WriteStretchDib(const QImage& opaque, uint32_t rop, int x, int y, int cx,
+                                        int cy) {
+    const QByteArray dib = OpaqueDib(opaque);
     const qsizetype at = BeginRecord(Wmf::META_STRETCHDIB);
-    m_out.U32(Gdi::SRCCOPY);
+    m_out.U32(rop);
     m_out.U16(Gdi::DIB_RGB_COLORS);
     m_out.I16(opaque.height());
     m_out.I16(opaque.width());
@@ -1379,30 +1497,71 @@ void TMetaRecordEngine::drawTextItem(const QPointF& p, const QTextItem& textItem
     spec.italic = font.italic();
     spec.underline = font.underline();
     spec.strikeOut = font.strikeOut();
-    UseFont(spec);
-    UseTextColour(Emf() ? colour.rgb() : OnWhite(colour));
+    const QRgb rgb = Emf() ? colour.rgb() : OnWhite(colour);
 
-    // Glyph advances from Qt's own layout, so the string keeps the width Qt gave it.
-    std::vector<int> dx;
-    double accumulatedUnits = 0;
-    for (int i = 1; i <= text.size(); ++i) {
-        const double edge = metrics.horizontalAdvance(text.left(i)) * sx;
-        const double target = Units(edge);
-        dx.push_back(static_cast<int>(std::lround(target - accumulatedUnits)));
-        accumulatedUnits += dx.back();
-    }
     const QPointF origin = m_transform.map(p);
+    const QPointF along = m_transform.map(p + QPointF(1, 0)) - origin;
+    const QPointF direction = along / std::hypot(along.x(), along.y());
     const QRectF bounds =
         m_transform.mapRect(QRectF(p.x(), p.y() - textItem.ascent(), textItem.width(),
                                    textItem.ascent() + textItem.descent()));
 
+    // A player that honours glyph advances draws a string glyph by glyph; glyphs that continue
+    // the pending string on its baseline join it, so the file keeps one record per string.
+    TTextRun& run = m_text;
+    const QPointF offset = origin - run.origin;
+    const double onBaseline = offset.x() * run.direction.x() + offset.y() * run.direction.y();
+    const double offBaseline = -offset.x() * run.direction.y() + offset.y() * run.direction.x();
+    constexpr int MaxRunChars = 4000;
+    const bool joins = run.active && run.font == spec && run.colour == rgb &&
+                       std::abs(offBaseline) < 0.05 && !run.positions.empty() &&
+                       onBaseline >= run.positions.back() - 0.01 &&
+                       run.text.size() + text.size() <= MaxRunChars;
+    if (!joins) {
+        FlushText();
+        run.active = true;
+        run.font = spec;
+        run.colour = rgb;
+        run.origin = origin;
+        run.direction = direction;
+        run.text.clear();
+        run.positions.clear();
+        run.bounds = bounds;
+    }
+    const double start = joins ? onBaseline : 0;
+    // Glyph advances from Qt's own layout, so the string keeps the width Qt gave it.
+    for (int i = 0; i < text.size(); ++i)
+        run.positions.push_back(start + metrics.horizontalAdvance(text.left(i)) * sx);
+    run.end = start + metrics.horizontalAdvance(text) * sx;
+    run.text += text;
+    run.bounds |= bounds;
+}
+
+void TMetaRecordEngine::FlushText() {
+    TTextRun& run = m_text;
+    if (!run.active)
+        return;
+    run.active = false;
+    if (run.text.isEmpty())
+        return;
+    UseFont(run.font);
+    UseTextColour(run.colour);
+    UseRop2();
+    std::vector<int> dx;
+    int accumulated = 0;
+    for (qsizetype i = 0; i < run.text.size(); ++i) {
+        const double next = i + 1 < run.text.size() ? run.positions[size_t(i + 1)] : run.end;
+        dx.push_back(Units(next) - accumulated);
+        accumulated += dx.back();
+    }
+    const QString& text = run.text;
     if (Emf()) {
         const qsizetype at = BeginRecord(Emf::EMR_EXTTEXTOUTW);
-        Bounds(bounds);
+        Bounds(run.bounds);
         m_out.U32(GM_COMPATIBLE);
         m_out.F32(1);
         m_out.F32(1);
-        Point(origin);
+        Point(run.origin);
         const auto chars = static_cast<uint32_t>(text.size());
         constexpr uint32_t StringOffset = 76;
         const uint32_t dxOffset = StringOffset + ((chars * 2 + 3) / 4) * 4;
@@ -1422,7 +1581,7 @@ void TMetaRecordEngine::drawTextItem(const QPointF& p, const QTextItem& textItem
     }
     const QByteArray bytes = ToCp1252(text);
     const qsizetype at = BeginRecord(Wmf::META_EXTTEXTOUT);
-    Point(QPointF(origin.y(), origin.x())); // y before x
+    Point(QPointF(run.origin.y(), run.origin.x())); // y before x
     m_out.I16(static_cast<int>(bytes.size()));
     m_out.U16(0);
     m_out.Raw(bytes);

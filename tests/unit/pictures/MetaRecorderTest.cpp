@@ -226,10 +226,15 @@ TEST(MetaRecorder, ShapesTextAndImagesKeepTheirKind) {
         const TParsed parsed = Parse(Record(c.kind, {160, 140}, DrawEverything), c.kind);
         for (uint32_t type : c.expected)
             EXPECT_FALSE(OfType(parsed, type).empty()) << "no record " << type;
-        if (c.kind == TMetafileKind::Wmf)
-            EXPECT_EQ(OfType(parsed, Wmf::META_STRETCHDIB).size(), 2u); // both images
-        else
+        if (c.kind == TMetafileKind::Wmf) {
+            // The opaque image copied; the one with alpha as a mask pair (WMF has no alpha).
+            std::vector<uint32_t> rops;
+            for (const TRecord* rec : OfType(parsed, Wmf::META_STRETCHDIB))
+                rops.push_back(rec->data.U32(6));
+            EXPECT_EQ(rops, (std::vector<uint32_t>{Gdi::SRCCOPY, Gdi::SRCAND, Gdi::SRCPAINT}));
+        } else {
             EXPECT_EQ(OfType(parsed, Emf::EMR_STRETCHDIBITS).size(), 1u); // the opaque one
+        }
     }
 }
 
@@ -336,6 +341,37 @@ TEST(MetaRecorder, TextIsWrittenWithItsFontAndAdvances) {
             EXPECT_NEAR(sum, advance * u, 1);
         }
     }
+}
+
+TEST(MetaRecorder, GlyphsDrawnOneByOneJoinTheirString) {
+    // As a player honouring glyph advances draws: one character at a time along the baseline.
+    const QFont font(QStringLiteral("Liberation Sans"), 16);
+    const QByteArray bytes = Record(TMetafileKind::Emf, {300, 100}, [&](QPainter& p) {
+        p.setFont(font);
+        double x = 10;
+        for (const QChar ch : QStringLiteral("Kopie")) {
+            p.drawText(QPointF(x, 40), QString(ch));
+            x += 12.5; // wider than the glyphs: the gaps must survive as advances
+        }
+        p.drawText(QPointF(10, 80), QStringLiteral("neu")); // another line
+        p.setPen(Qt::red);
+        p.drawText(QPointF(200, 80), QStringLiteral("rot")); // another colour
+    });
+    const TParsed parsed = Parse(bytes, TMetafileKind::Emf);
+    const auto texts = OfType(parsed, Emf::EMR_EXTTEXTOUTW);
+    ASSERT_EQ(texts.size(), 3u);
+    const TMetaReader& d = texts[0]->data;
+    ASSERT_EQ(d.U32(44), 5u);
+    QString written;
+    for (uint32_t i = 0; i < 5; ++i)
+        written += QChar(d.U16(d.U32(48) + 2 * i));
+    EXPECT_EQ(written, QStringLiteral("Kopie"));
+    for (uint32_t i = 0; i < 4; ++i)
+        EXPECT_NEAR(d.I32(d.U32(72) + 4 * i), 12.5 * 16, 1) << i;
+    EXPECT_NEAR(d.I32(d.U32(72) + 16),
+                QFontMetricsF(font).horizontalAdvance(QStringLiteral("e")) * 16, 1);
+    EXPECT_EQ(texts[1]->data.U32(44), 3u);
+    EXPECT_EQ(texts[2]->data.U32(44), 3u);
 }
 
 TEST(MetaRecorder, PensAndBrushesAsTheMetafileSaysThem) {
