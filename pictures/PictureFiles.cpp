@@ -5,6 +5,7 @@
 #include "pictures/Jpeg.h"
 #include "pictures/PictureFileWriting.h"
 #include "pictures/metafile/MetaRecorder.h"
+#include "pictures/metafile/Metafile.h"
 #include "platform/Errors.h"
 #include "platform/NewFile.h"
 
@@ -79,8 +80,8 @@ std::unique_ptr<TGraphic> LoadPictureFile(const QString& path) {
         graphic->SetImage(bmp ? DecodeBmpFile(bytes) : IconToBitmap(DecodeIconFile(bytes)));
         return graphic;
     }
-    throw EInvalidGraphic(
-        QStringLiteral("Metadateien (.%1) werden noch nicht unterstützt").arg(ext.mid(1)));
+    // Either kind loads under either extension: the header says which it is.
+    return std::make_unique<TMetafile>(std::move(bytes));
 }
 
 QImage RenderGraphic(const TGraphic& graphic) {

@@ -11,7 +11,7 @@
 //   .dib          refused like any other             BMP
 //   .jpg, .jpeg   TJpegImage (original bytes kept)   JPEG, quality 90, colour, baseline
 //   .ico          TBitmap (best entry, on white)     not written
-//   .wmf, .emf    refused until metafiles arrive     not written
+//   .wmf, .emf    TMetafile (original bytes kept)    not written
 //   any other     "Unbekannte Bilddateierweiterung"  not written
 //
 // Every file is written complete or not at all: its content goes to a nameless (or hidden
@@ -33,8 +33,8 @@ QString PictureFileExtension(const QString& path);
 //   EInvalidGraphic "Unbekannte Bilddateierweiterung (.%s)" for an unknown extension (the
 //                   extension as written, without its dot), before the file is opened;
 //   EFOpenError     "Datei %s kann nicht geöffnet werden" when the file cannot be read;
-//   EInvalidGraphic "Bitmap ist ungültig", "Ungültiges Symbol", EJPEG "JPEG-Fehler #%d" for
-//                   invalid content, and EInvalidGraphic for metafiles, which cannot be loaded yet.
+//   EInvalidGraphic "Bitmap ist ungültig", "Ungültiges Symbol", "Metadatei ist ungültig" (and the
+//                   EMF+ message of TMetafile), EJPEG "JPEG-Fehler #%d" for invalid content.
 // An icon comes back as the bitmap it is turned into (IconToBitmap of DecodeIconFile), so a
 // picture never holds an icon.
 std::unique_ptr<TGraphic> LoadPictureFile(const QString& path);

@@ -74,11 +74,15 @@ double PixelsPerUnit(uint32_t mapMode) {
 // placeable header or window records.
 void AddWmfRecordBounds(const TMetaReader& rec, uint16_t function, QRectF& box, bool& any) {
     const auto add = [&](int x, int y) {
-        const QPointF p(x, y);
-        if (!any)
-            box = QRectF(p, p);
-        else
-            box = box.united(QRectF(p, p));
+        // Not QRectF::united: it ignores the empty rectangle of a single point.
+        if (!any) {
+            box = QRectF(x, y, 0, 0);
+        } else {
+            box.setLeft(std::min<qreal>(box.left(), x));
+            box.setRight(std::max<qreal>(box.right(), x));
+            box.setTop(std::min<qreal>(box.top(), y));
+            box.setBottom(std::max<qreal>(box.bottom(), y));
+        }
         any = true;
     };
     // Parameters start at byte 6 of a record.
@@ -294,7 +298,8 @@ TMetafile::TMetafile(QByteArray bytes) : m_bytes(std::move(bytes)) {
     } catch (const TShortRead&) {
         Invalid();
     }
-    if (!m_layout.Frame.isValid())
+    // The frame may run either way (a WMF window with negative extents mirrors), never be empty.
+    if (m_layout.Frame.width() == 0 || m_layout.Frame.height() == 0)
         Invalid();
 }
 

@@ -139,8 +139,7 @@ TEST_F(PictureFilesTest, ExtensionDecidesHowAFileLoads) {
              .arg(Path(QStringLiteral("folder.jpg")))},
         {QStringLiteral("bad.bmp"), QStringLiteral("Bitmap ist ungültig")},
         {QStringLiteral("bad.ico"), QStringLiteral("Ungültiges Symbol")},
-        {QStringLiteral("picture.wmf"),
-         QStringLiteral("Metadateien (.wmf) werden noch nicht unterstützt")},
+        {QStringLiteral("picture.wmf"), QStringLiteral("Metadatei ist ungültig")},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file.toStdString());
