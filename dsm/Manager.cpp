@@ -263,14 +263,17 @@ TW_UINT16 CloseSource(pTW_IDENTITY origin, Application& app, pTW_IDENTITY which)
 TW_UINT16 UserSelect(Application& app, pTW_IDENTITY chosen) {
     if (app.sources.empty())
         return Fail(app, TWCC_NODS);
-    std::vector<std::string> names;
+    std::vector<SelectSource> sources;
     for (const DataSource& source : app.sources)
-        names.push_back(ProductName(source.identity));
-    const int index = RunSelectDialog(names, DefaultIndex(app));
-    if (index < 0 || index >= static_cast<int>(names.size()))
+        sources.push_back(SelectSource{ProductName(source.identity), source.listDevices});
+    const SelectChoice choice = RunSelectDialog(sources, DefaultIndex(app));
+    if (choice.source < 0 || choice.source >= static_cast<int>(sources.size()))
         return TWRC_CANCEL;
-    WriteDefaultSource(names[static_cast<std::size_t>(index)]);
-    *chosen = app.sources[static_cast<std::size_t>(index)].identity;
+    const DataSource& source = app.sources[static_cast<std::size_t>(choice.source)];
+    WriteDefaultSource(ProductName(source.identity));
+    if (!choice.device.empty() && source.setDefaultDevice)
+        source.setDefaultDevice(choice.device.c_str());
+    *chosen = source.identity;
     return TWRC_SUCCESS;
 }
 

@@ -29,6 +29,10 @@
 //                                         (control id 1025) owning a window of class "Preview";
 //                                         each transfer logs "driver <the edit's text>"
 //   driver-dpi    = 300                   the edit's text when the windows appear
+//   devices   = a,b                       the source stands for these devices in the selection
+//                                         dialog (none: it cannot list any); the chosen one is
+//                                         logged as "default-device <name>" and flagged
+//                                         as the default in later listings
 
 #include "twain/twainh.h"
 
@@ -49,6 +53,8 @@
 #include <cstdio>
 #include <cstring>
 #include <dlfcn.h>
+#include <mutex>
+#include <string>
 #include <vector>
 
 namespace {
@@ -79,6 +85,7 @@ struct Scenario {
     bool refuseReset = false;
     QString dib = QStringLiteral("normal");
     QString log;
+    QStringList devices;
     bool driverWindow = false;
     QString driverDpi = QStringLiteral("300");
 };
@@ -139,6 +146,8 @@ Scenario ReadScenario() {
             s.dib = value;
         else if (key == QLatin1String("log"))
             s.log = value;
+        else if (key == QLatin1String("devices"))
+            s.devices = value.split(QLatin1Char(','), Qt::SkipEmptyParts);
         else if (key == QLatin1String("driver-window"))
             s.driverWindow = value == QLatin1String("yes");
         else if (key == QLatin1String("driver-dpi"))
@@ -663,4 +672,48 @@ DS_Entry(pTW_IDENTITY pOrigin, TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG, TW_ME
         S().condition = TWCC_BUMMER;
         return TWRC_FAILURE;
     }
+}
+
+namespace {
+std::mutex defaultDeviceLock;
+std::string defaultDevice;
+} // namespace
+
+// Called on a thread of the manager's: reads the scenario for itself.
+extern "C" __attribute__((visibility("default"))) int
+VelmoraDS_ListDevices(void (*fn)(void*, const char*, const char*, int), void* context) {
+    try {
+        const Scenario scenario = ReadScenario();
+        if (scenario.devices.isEmpty() || !fn)
+            return -1;
+        std::string wanted;
+        {
+            std::lock_guard<std::mutex> lock(defaultDeviceLock);
+            wanted = defaultDevice;
+        }
+        int chosen = 0;
+        for (int i = 0; i < scenario.devices.size(); ++i)
+            if (scenario.devices[i].toStdString() == wanted)
+                chosen = i;
+        for (int i = 0; i < scenario.devices.size(); ++i) {
+            const QByteArray name = scenario.devices[i].toUtf8();
+            const QByteArray label = "Testgerät " + name;
+            fn(context, name.constData(), label.constData(), i == chosen);
+        }
+        return static_cast<int>(scenario.devices.size());
+    } catch (...) {
+        return -1;
+    }
+}
+
+extern "C" __attribute__((visibility("default"))) int VelmoraDS_SetDefaultDevice(const char* name) {
+    if (!name)
+        return 0;
+    {
+        std::lock_guard<std::mutex> lock(defaultDeviceLock);
+        defaultDevice = name;
+    }
+    S().scenario = ReadScenario();
+    LogLine(QStringLiteral("default-device ") + QString::fromUtf8(name));
+    return 1;
 }

@@ -27,24 +27,36 @@ QStringList SourceFolders() {
     return {dir.filePath(QStringLiteral("sources"))};
 }
 
+struct LoadedSource {
+    DSENTRYPROC entry = nullptr;
+    VelmoraDS_ListDevicesFn listDevices = nullptr;
+    VelmoraDS_SetDefaultDeviceFn setDefaultDevice = nullptr;
+};
+
 // Sources stay loaded for the life of the process (see dsm/README.md), so each is loaded once.
-DSENTRYPROC LoadSource(const QString& path) {
-    static auto* loaded = new std::map<QString, DSENTRYPROC>;
+LoadedSource LoadSource(const QString& path) {
+    static auto* loaded = new std::map<QString, LoadedSource>;
     auto it = loaded->find(path);
     if (it != loaded->end())
         return it->second;
-    DSENTRYPROC entry = nullptr;
+    LoadedSource source;
     if (void* lib =
             dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE)) {
-        entry = reinterpret_cast<DSENTRYPROC>(dlsym(lib, "DS_Entry"));
-        if (!entry)
+        source.entry = reinterpret_cast<DSENTRYPROC>(dlsym(lib, "DS_Entry"));
+        if (source.entry) {
+            source.listDevices =
+                reinterpret_cast<VelmoraDS_ListDevicesFn>(dlsym(lib, "VelmoraDS_ListDevices"));
+            source.setDefaultDevice = reinterpret_cast<VelmoraDS_SetDefaultDeviceFn>(
+                dlsym(lib, "VelmoraDS_SetDefaultDevice"));
+        } else {
             dlclose(lib);
+        }
     } else {
         std::fprintf(stderr, "velmora-twaindsm: cannot load %s: %s\n",
                      QFile::encodeName(path).constData(), dlerror());
     }
-    (*loaded)[path] = entry;
-    return entry;
+    (*loaded)[path] = source;
+    return source;
 }
 
 // XDG's rule: a relative XDG_CONFIG_HOME is invalid and ignored.
@@ -65,9 +77,15 @@ std::vector<DataSource> ListSources(pTW_IDENTITY app) {
         for (const QFileInfo& file : files) {
             DataSource source;
             source.path = QFile::encodeName(file.absoluteFilePath()).toStdString();
-            source.entry = LoadSource(file.absoluteFilePath());
+            const LoadedSource loaded = LoadSource(file.absoluteFilePath());
+            source.entry = loaded.entry;
             if (!source.entry)
                 continue;
+            // Both or neither: a source that lists devices must also take the choice.
+            if (loaded.listDevices && loaded.setDefaultDevice) {
+                source.listDevices = loaded.listDevices;
+                source.setDefaultDevice = loaded.setDefaultDevice;
+            }
             if (source.entry(app, DG_CONTROL, DAT_IDENTITY, MSG_GET, &source.identity) !=
                     TWRC_SUCCESS ||
                 source.identity.ProductName[0] == '\0')

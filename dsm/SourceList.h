@@ -2,6 +2,7 @@
 // The data sources the manager offers: plugins found in its source folders, and the default
 // source remembered in the user's configuration folder. Manager-internal.
 
+#include "dsm/VelmoraDsm.h"
 #include "twain/twainh.h"
 
 #include <string>
@@ -11,6 +12,10 @@ struct DataSource {
     std::string path;
     DSENTRYPROC entry = nullptr;
     TW_IDENTITY identity{}; // as the source describes itself; the manager sets Id
+    // A source of several devices lists them and remembers the chosen one (dsm/VelmoraDsm.h);
+    // both null for a source of one device.
+    VelmoraDS_ListDevicesFn listDevices = nullptr;
+    VelmoraDS_SetDefaultDeviceFn setDefaultDevice = nullptr;
 };
 
 // Loads (once per process) every source of the source folders and asks each for its identity,

@@ -3,6 +3,7 @@
 
 #include "app/EventHook.h"
 #include "app/MainForm.h"
+#include "layout/CopyGeometry.h"
 #include "layout/PicObj.h"
 #include "platform/Dialogs.h"
 #include "platform/WindowLookup.h"
@@ -90,8 +91,8 @@ bool TMainForm::AcquirePics(bool Normal, int DPI, std::exception_ptr& Failure) {
                                     rules.DriverText = WindowLookup::Text(Edit);
                                 SettlePageDPI(pic->ScannerDPI.X, pic->ScannerDPI.Y, rules, Known,
                                               [&twain] { return twain.GetXResolution(); });
-                                pic->xRelPos = (1.0 - pic->xRelSize()) * 0.5;
-                                pic->yRelPos = (1.0 - pic->yRelSize()) * 0.5;
+                                pic->xRelPos = CentredRelPos(pic->xRelSize());
+                                pic->yRelPos = CentredRelPos(pic->yRelSize());
                                 // The source stays enabled while the page is printed.
                                 if (printing)
                                     PrintBtnClick(nullptr);

@@ -4,6 +4,7 @@
 // DIBs, the scanner dialog and the progress window. Every triplet arrives on the GUI thread
 // (dsm/README.md); page results of the worker come back to it through queued calls.
 
+#include "dsm/VelmoraDsm.h"
 #include "dsm/sane/DeviceChoice.h"
 #include "dsm/sane/Resolution.h"
 #include "dsm/sane/SaneBridge.h"
@@ -19,6 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <optional>
 
 namespace {
@@ -51,6 +53,13 @@ Bridge& B() {
     static Bridge* bridge = new Bridge;
     return *bridge;
 }
+
+// The device listing of the selection dialog runs on a thread of the manager's. SANE must not be
+// initialised twice at once, so the listing and the opening and closing of the bridge's own
+// session take turns; while the bridge is open the listing reports its device without asking
+// SANE.
+std::mutex sessionUse;
+std::optional<Device> openDevice;
 
 VelmoraSane_MessageFn messageHook = nullptr;
 void* messageContext = nullptr;
@@ -403,6 +412,7 @@ TW_UINT16 Open(TW_IDENTITY* id) {
         return Fail(TWCC_SEQERROR);
     if (id)
         b.self.Id = id->Id;
+    std::lock_guard<std::mutex> turn(sessionUse);
     b.session = std::make_unique<SaneSession>(DibMemory{AllocatePage, ReleasePage});
     const std::vector<Device> devices = b.session->Devices();
     const int chosen = ChooseDevice(devices, ReadDefaultDevice());
@@ -419,6 +429,7 @@ TW_UINT16 Open(TW_IDENTITY* id) {
         ShowMessage(QString::fromStdString(StatusMessage(s)));
         return Fail(TWCC_OPERATIONERROR);
     }
+    openDevice = b.device;
     RestoreOptions();
     b.context = std::make_unique<QObject>();
     b.state = 4;
@@ -440,7 +451,11 @@ TW_UINT16 Close() {
         return Fail(TWCC_SEQERROR);
     DropJob();
     CloseDialog();
-    b.session.reset(); // joins the worker after sane_close and sane_exit
+    {
+        std::lock_guard<std::mutex> turn(sessionUse);
+        b.session.reset(); // joins the worker after sane_close and sane_exit
+        openDevice.reset();
+    }
     b.progressTimer = nullptr;
     b.context.reset();
     b.state = 3;
@@ -649,4 +664,39 @@ extern "C" __attribute__((visibility("default"))) void
 VelmoraSane_SetMessageHook(VelmoraSane_MessageFn fn, void* context) {
     messageHook = fn;
     messageContext = context;
+}
+
+extern "C" __attribute__((visibility("default"))) int VelmoraDS_ListDevices(VelmoraDS_DeviceFn fn,
+                                                                            void* context) {
+    if (!fn)
+        return -1;
+    try {
+        std::vector<Device> devices;
+        {
+            std::lock_guard<std::mutex> turn(sessionUse);
+            if (openDevice) {
+                devices.push_back(*openDevice);
+            } else {
+                SaneSession session(DibMemory{AllocatePage, ReleasePage});
+                if (session.InitStatus() != Status::Good)
+                    return -1;
+                devices = session.Devices();
+            }
+        }
+        const int chosen = ChooseDevice(devices, ReadDefaultDevice());
+        for (std::size_t i = 0; i < devices.size(); ++i)
+            fn(context, devices[i].name.c_str(), DeviceLabel(devices[i]).c_str(),
+               static_cast<int>(i) == chosen);
+        return static_cast<int>(devices.size());
+    } catch (...) {
+        return -1;
+    }
+}
+
+extern "C" __attribute__((visibility("default"))) int VelmoraDS_SetDefaultDevice(const char* name) {
+    try {
+        return name && WriteDefaultDevice(name) ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
 }

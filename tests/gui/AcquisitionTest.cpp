@@ -12,11 +12,14 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QDialog>
 #include <QFile>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QToolButton>
 
 namespace {
@@ -412,6 +415,58 @@ private slots:
         Child<QPushButton>(*form, "FastCopyBtn")->click();
         QCOMPARE(Pics().size(), 3);
         QCOMPARE(form->pic->PicWidth(), 60);
+    }
+
+    // "&Scanner ..." with a source of several devices: the manager's dialog looks for them,
+    // shows "Suche Scanner…" while it looks again on "Aktualisieren", and hands the chosen device
+    // to its source.
+    void ScannerChoiceListsEveryDevice() {
+        Scenario("devices = x,y");
+        BitmapTarget();
+        dialogs->History.clear();
+        QStringList seen;
+        bool searchingShown = false;
+        bool refreshDisabledWhileSearching = false;
+        int step = 0;
+        QTimer poll;
+        auto rows = [](QListWidget* list) {
+            QStringList texts;
+            for (int i = 0; i < list->count(); ++i)
+                texts << list->item(i)->text();
+            return texts;
+        };
+        connect(&poll, &QTimer::timeout, [&] {
+            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            if (!dialog || dialog->windowTitle() != QStringLiteral("Quelle auswählen"))
+                return;
+            auto* list = dialog->findChild<QListWidget*>(QStringLiteral("SourceList"));
+            auto* refresh = dialog->findChild<QPushButton*>(QStringLiteral("RefreshButton"));
+            if (!list || !refresh || rows(list).contains(QStringLiteral("Suche Scanner…")))
+                return;
+            if (step == 0) {
+                seen = rows(list);
+                refresh->click();
+                searchingShown = rows(list) == QStringList{QStringLiteral("Suche Scanner…")};
+                refreshDisabledWhileSearching = !refresh->isEnabled();
+                step = 1;
+            } else if (step == 1) {
+                list->setCurrentRow(static_cast<int>(rows(list).indexOf("Testgerät y")));
+                step = 2;
+                dialog->accept();
+            }
+        });
+        poll.start(20);
+        QTimer::singleShot(10000, [&] {
+            if (auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget()))
+                d->reject();
+        });
+        Child<QAction>(*form, "MScannersettings")->trigger();
+        QCOMPARE(seen, (QStringList{"Testgerät x", "Testgerät y"}));
+        QVERIFY(searchingShown);
+        QVERIFY(refreshDisabledWhileSearching);
+        QCOMPARE(step, 2);
+        QVERIFY(Log().contains(QStringLiteral("default-device y")));
+        QCOMPARE(dialogs->History.size(), 0);
     }
 
     // "&Scanner ..." without a manager: the session's message, then the window's own.

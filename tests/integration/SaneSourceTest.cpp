@@ -355,3 +355,87 @@ int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
+
+// The devices the selection dialog offers for the bridge: every device SANE finds, the chosen
+// one opened from then on, and the first device again once the chosen one is unplugged.
+namespace {
+
+struct Listed {
+    std::vector<std::string> names;
+    std::string flagged;
+};
+void Collect(void* context, const char* name, const char*, int isDefault) {
+    auto* listed = static_cast<Listed*>(context);
+    listed->names.emplace_back(name);
+    if (isDefault)
+        listed->flagged = name;
+}
+
+// The test environment's SANE configuration with `devices` test scanners. SANE reads its
+// configuration folder once per process, so the folder's own test.conf is rewritten (and put
+// back by the caller); the test backend reads it at every sane_init.
+void SetTestScanners(const QByteArray& original, int devices) {
+    QByteArray conf = original;
+    conf.replace("number_of_devices 1", "number_of_devices " + QByteArray::number(devices));
+    QFile out(qEnvironmentVariable("SANE_CONFIG_DIR") + "/test.conf");
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    out.write(conf);
+}
+
+} // namespace
+
+TEST_F(SaneSource, ListsEveryDeviceAndOpensTheChosenOneUntilItIsGone) {
+    void* lib = dlopen(SANE_SOURCE, RTLD_NOW | RTLD_NOLOAD);
+    ASSERT_NE(lib, nullptr);
+    auto list = reinterpret_cast<int (*)(void (*)(void*, const char*, const char*, int), void*)>(
+        dlsym(lib, "VelmoraDS_ListDevices"));
+    auto setDefault =
+        reinterpret_cast<int (*)(const char*)>(dlsym(lib, "VelmoraDS_SetDefaultDevice"));
+    ASSERT_TRUE(list && setDefault);
+
+    QFile conf(qEnvironmentVariable("SANE_CONFIG_DIR") + "/test.conf");
+    ASSERT_TRUE(conf.open(QIODevice::ReadOnly));
+    const QByteArray original = conf.readAll();
+    conf.close();
+    ASSERT_TRUE(original.contains("number_of_devices 1"));
+    const QByteArray xdgConfig = qgetenv("XDG_CONFIG_HOME");
+    QTemporaryDir dir;
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.filePath("config")));
+    SetTestScanners(original, 2);
+
+    // While the bridge is open, the listing reports its device without a second SANE session.
+    Listed open;
+    EXPECT_EQ(list(Collect, &open), 1);
+    EXPECT_EQ(open.names, (std::vector<std::string>{"test:0"}));
+    ASSERT_EQ(Call(DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &self), TWRC_SUCCESS);
+
+    Listed two;
+    EXPECT_EQ(list(Collect, &two), 2);
+    EXPECT_EQ(two.names, (std::vector<std::string>{"test:0", "test:1"}));
+    EXPECT_EQ(two.flagged, "test:0") << "nothing chosen yet: the first device";
+
+    EXPECT_EQ(setDefault("test:1"), 1);
+    Listed chosen;
+    list(Collect, &chosen);
+    EXPECT_EQ(chosen.flagged, "test:1");
+    ASSERT_EQ(Call(DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &self), TWRC_SUCCESS);
+    Listed opened;
+    list(Collect, &opened);
+    EXPECT_EQ(opened.names, (std::vector<std::string>{"test:1"}));
+    ASSERT_EQ(Call(DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &self), TWRC_SUCCESS);
+
+    // The chosen scanner unplugged: the first one found instead.
+    SetTestScanners(original, 1);
+    Listed one;
+    EXPECT_EQ(list(Collect, &one), 1);
+    EXPECT_EQ(one.flagged, "test:0");
+    ASSERT_EQ(Call(DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &self), TWRC_SUCCESS);
+    Listed fallback;
+    list(Collect, &fallback);
+    EXPECT_EQ(fallback.names, (std::vector<std::string>{"test:0"}));
+
+    if (xdgConfig.isEmpty())
+        qunsetenv("XDG_CONFIG_HOME");
+    else
+        qputenv("XDG_CONFIG_HOME", xdgConfig);
+}

@@ -60,9 +60,13 @@ protected:
 int g_choice = -1;
 int g_offered = 0;
 int g_current = -1;
-int ChooseScripted(void*, const char* const*, int count, int current) {
+QStringList g_rows;
+int ChooseScripted(void*, const char* const* names, int count, int current) {
     g_offered = count;
     g_current = current;
+    g_rows.clear();
+    for (int i = 0; i < count; ++i)
+        g_rows << QString::fromUtf8(names[i]);
     return g_choice;
 }
 
@@ -244,5 +248,36 @@ TEST_F(ManagerTest, ARefusedOpenPassesTheSourceConditionOn) {
     TW_IDENTITY source{};
     EXPECT_EQ(Call(DAT_IDENTITY, MSG_OPENDS, &source), TWRC_FAILURE);
     EXPECT_EQ(Condition(), TWCC_OPERATIONERROR);
+    CloseManager();
+}
+
+// A source that stands for several devices is offered as its devices; the chosen device is
+// handed to its source, which the manager makes the default, and is preselected next time.
+TEST_F(ManagerTest, UserSelectOffersEveryDeviceOfASourceOfDevices) {
+    ManagerFunction<void (*)(VelmoraDSM_SelectFn, void*)>("VelmoraDSM_SetSelectDialog")(
+        &ChooseScripted, nullptr);
+    Scenario("devices = x,y");
+    OpenManager();
+    TW_IDENTITY chosen{};
+    g_choice = 3;
+    ASSERT_EQ(Call(DAT_IDENTITY, MSG_USERSELECT, &chosen), TWRC_SUCCESS);
+    // Both copies of the scripted source list the scenario's devices, in file-name order.
+    EXPECT_EQ(g_rows, (QStringList{"Testgerät x", "Testgerät y", "Testgerät x", "Testgerät y"}));
+    EXPECT_EQ(g_current, 0);
+    EXPECT_STREQ(chosen.ProductName, "Velmora Testquelle");
+    EXPECT_TRUE(TakeLog().contains(QStringLiteral("default-device y")));
+
+    g_choice = -1;
+    Call(DAT_IDENTITY, MSG_USERSELECT, &chosen);
+    EXPECT_EQ(g_current, 3) << "the chosen device of the default source";
+    EXPECT_TRUE(TakeLog().filter(QStringLiteral("default-device")).isEmpty())
+        << "cancel remembers nothing";
+
+    // A source that cannot list its devices is offered as itself.
+    Scenario("");
+    g_choice = -1;
+    Call(DAT_IDENTITY, MSG_USERSELECT, &chosen);
+    EXPECT_EQ(g_rows, (QStringList{"Velmora Testquelle B", "Velmora Testquelle"}));
+    EXPECT_EQ(g_current, 1);
     CloseManager();
 }
