@@ -338,7 +338,7 @@ private:
     void EmitPolys(const std::vector<QPolygonF>& polys, bool closed, const QRectF& bounds);
     void EmitEmfPath(const QPainterPath& device, bool fill, bool stroke);
     void EmitImage(const QRectF& device, const QImage& image, double opacity);
-    void WriteStretchDib(const QImage& opaque, uint32_t rop, int x, int y, int cx, int cy);
+    void WriteStretchDib(const QImage& input, uint32_t rop, int x, int y, int cx, int cy);
     void Rasterise(const QRectF& deviceBounds, const std::function<void(QPainter&)>& paint);
     void RecordAsPath(const QPainterPath& logical, const QPen& pen, const QBrush& brush);
 
@@ -1429,8 +1429,14 @@ void TMetaRecordEngine::EmitImage(const QRectF& device, const QImage& image, dou
     EndRecord(at);
 }
 
-void TMetaRecordEngine::WriteStretchDib(const QImage& opaque, uint32_t rop, int x, int y, int cx,
+void TMetaRecordEngine::WriteStretchDib(const QImage& input, uint32_t rop, int x, int y, int cx,
                                         int cy) {
+    // The source size is 16-bit in a WMF record.
+    constexpr int MaxSide = 32767;
+    const QImage opaque =
+        input.width() > MaxSide || input.height() > MaxSide
+            ? input.scaled(QSize(MaxSide, MaxSide), Qt::KeepAspectRatio, Qt::SmoothTransformation)
+            : input;
     const QByteArray dib = OpaqueDib(opaque);
     const qsizetype at = BeginRecord(Wmf::META_STRETCHDIB);
     m_out.U32(rop);

@@ -832,7 +832,9 @@ private slots:
             p.drawEllipse(QRectF(5, 5, 80, 50));
         }
         const QByteArray emf = recorder.Bytes();
-        form->pic->Picture.SetGraphic(std::make_unique<TMetafile>(emf));
+        WriteFile(Path("zeichnung.emf"), emf);
+        Choose("PicOpenItem", Path("zeichnung.emf"));
+        QVERIFY(dynamic_cast<const TMetafile*>(form->pic->Picture.Graphic()));
 
         Choose("PicSaveAsItem", Path("kopie.emf"));
         QVERIFY(dialogs->History.last().file.Filter.startsWith(
