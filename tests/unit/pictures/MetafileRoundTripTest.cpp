@@ -6,12 +6,16 @@
 
 #include "pictures/PictureFiles.h"
 #include "pictures/metafile/MetaRecorder.h"
+#include "tests/unit/pictures/PictureTestSupport.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <cmath>
 #include <functional>
 #include <gtest/gtest.h>
@@ -181,6 +185,66 @@ TEST(MetafileRoundTrip, RecordedEmfKeepsAlphaThatWmfCompositesOnWhite) {
     EXPECT_NEAR(onWhite.green(), 127, 3);
     EXPECT_EQ(emf.pixelColor(2, 2), QColor(Qt::red));
     EXPECT_EQ(wmf.pixelColor(2, 2), QColor(Qt::red));
+}
+
+// An outside reader: LibreOffice, when installed, renders the conversions; they must look like
+// its rendering of the originals (the reference images beside the samples, made the same way).
+TEST(MetafileRoundTrip, ConversionsReadByAnOutsideReader) {
+    REQUIRE_TOOLS("soffice");
+    // LibreOffice draws both through its own player; what differs is where it draws raster
+    // operations and pattern brushes differently from what the conversion made of them.
+    constexpr double OutsideTestPageTolerance = 10.0;
+    constexpr double OutsideMapModeTolerance = 1.0;
+    const struct {
+        const char* sample;
+        const char* converted;
+        const char* reference;
+        double tolerance;
+    } cases[] = {
+        {"ref_libuemf.emf", "libuemf.wmf", "ref_libuemf.png", OutsideTestPageTolerance},
+        {"ref_libuemfw.wmf", "libuemfw.emf", "ref_libuemfw.png", OutsideTestPageTolerance},
+        {"ref_mm_himetric.emf", "himetric.wmf", "ref_mm_himetric.png", OutsideMapModeTolerance},
+        {"ref_mm_twips.emf", "twips.wmf", "ref_mm_twips.png", OutsideMapModeTolerance},
+    };
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QStringList files;
+    for (const auto& c : cases) {
+        const TMetafile original(Sample(c.sample));
+        const TMetafileKind other =
+            original.MetafileKind() == TMetafileKind::Emf ? TMetafileKind::Wmf : TMetafileKind::Emf;
+        picturetest::WriteFile(dir.filePath(QLatin1String(c.converted)),
+                               RecordGraphic(original, other));
+        files << dir.filePath(QLatin1String(c.converted));
+    }
+    QProcess soffice;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), dir.filePath(QStringLiteral("home")));
+    soffice.setProcessEnvironment(env);
+    soffice.start(QStringLiteral("soffice"),
+                  QStringList{QStringLiteral("--headless"), QStringLiteral("--convert-to"),
+                              QStringLiteral("png"), QStringLiteral("--outdir"), dir.path()} +
+                      files);
+    ASSERT_TRUE(soffice.waitForFinished(180000));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.converted);
+        const QString png =
+            dir.filePath(QFileInfo(QLatin1String(c.converted)).baseName() + QStringLiteral(".png"));
+        const QImage page(png);
+        ASSERT_FALSE(page.isNull()) << "LibreOffice did not read " << c.converted;
+        // The picture on LibreOffice's A4 page, cut out as for the reference images.
+        const QImage picture = page.copy(QRect(38, 307, 718, 508));
+        const QImage reference(QStringLiteral(VELMORA_METAFILE_SAMPLES "/") +
+                               QLatin1String(c.reference));
+        ASSERT_FALSE(reference.isNull());
+        QImage blank(reference.size(), QImage::Format_RGB888);
+        blank.fill(Qt::white);
+        EXPECT_GT(MeanDifference(reference, blank), BlankFactor * c.tolerance);
+        const double difference = MeanDifference(picture, reference);
+        EXPECT_LT(difference, c.tolerance);
+        std::printf("%-14s read by LibreOffice: %.3f from its rendering of the original\n",
+                    c.converted, difference);
+    }
 }
 
 int main(int argc, char** argv) {
