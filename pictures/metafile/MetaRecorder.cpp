@@ -208,25 +208,25 @@ bool AllSubpathsClosed(const QPainterPath& path) {
 }
 
 // What a pen or brush amounts to in a metafile; `simple` is false when it cannot be said there.
-struct TPenSpec {
+struct TPenDesc {
     bool null = true;
     uint32_t style = Gdi::PS_NULL;
     double width = 0; // device pixels; 0 = one device pixel whatever the scale
     QRgb colour = 0;
-    bool operator==(const TPenSpec& o) const {
+    bool operator==(const TPenDesc& o) const {
         return null == o.null && style == o.style && width == o.width && colour == o.colour;
     }
 };
-struct TBrushSpec {
+struct TBrushDesc {
     bool null = true;
     uint32_t style = Gdi::BS_NULL;
     uint32_t hatch = 0;
     QRgb colour = 0;
-    bool operator==(const TBrushSpec& o) const {
+    bool operator==(const TBrushDesc& o) const {
         return null == o.null && style == o.style && hatch == o.hatch && colour == o.colour;
     }
 };
-struct TFontSpec {
+struct TFontDesc {
     QString face;
     int height = 0; // logical units, negative: the em size
     int escapement = 0;
@@ -234,7 +234,7 @@ struct TFontSpec {
     bool italic = false;
     bool underline = false;
     bool strikeOut = false;
-    bool operator==(const TFontSpec& o) const {
+    bool operator==(const TFontDesc& o) const {
         return face == o.face && height == o.height && escapement == o.escapement &&
                weight == o.weight && italic == o.italic && underline == o.underline &&
                strikeOut == o.strikeOut;
@@ -244,7 +244,7 @@ struct TFontSpec {
 // A string waiting to be written: glyphs drawn one by one along one baseline join it.
 struct TTextRun {
     bool active = false;
-    TFontSpec font;
+    TFontDesc font;
     QRgb colour = 0;
     QPointF origin;    // device pixels, baseline left
     QPointF direction; // unit vector along the baseline
@@ -255,10 +255,10 @@ struct TTextRun {
 };
 
 // A selected GDI object: its table index (or -1) and what it was made of.
-template <typename Spec> struct TSlot {
+template <typename Desc> struct TSlot {
     int index = -1;
     bool selected = false;
-    Spec spec;
+    Desc desc;
 };
 
 } // namespace
@@ -319,9 +319,9 @@ private:
     int AllocObject();
     void DeleteObject(int index);
     void SelectObject(int index);
-    void UsePen(const TPenSpec& spec);
-    void UseBrush(const TBrushSpec& spec);
-    void UseFont(const TFontSpec& spec);
+    void UsePen(const TPenDesc& desc);
+    void UseBrush(const TBrushDesc& desc);
+    void UseFont(const TFontDesc& desc);
     void UseTextColour(QRgb colour);
     void UseFillMode(Qt::FillRule rule);
     void UseRop2();
@@ -330,8 +330,8 @@ private:
 
     // State.
     void ApplyClip();
-    TPenSpec PenFor(const QPen& pen, bool* representable) const;
-    TBrushSpec BrushFor(const QBrush& brush, bool* representable) const;
+    TPenDesc PenFor(const QPen& pen, bool* representable) const;
+    TBrushDesc BrushFor(const QBrush& brush, bool* representable) const;
 
     // Drawing.
     void RecordPath(const QPainterPath& path, bool fill, bool stroke);
@@ -352,9 +352,9 @@ private:
     std::vector<bool> m_objects; // slot in use
     int m_maxObjects = 0;
 
-    TSlot<TPenSpec> m_pen;
-    TSlot<TBrushSpec> m_brush;
-    TSlot<TFontSpec> m_font;
+    TSlot<TPenDesc> m_pen;
+    TSlot<TBrushDesc> m_brush;
+    TSlot<TFontDesc> m_font;
     TTextRun m_text;
     bool m_textColourKnown = false;
     QRgb m_textColour = 0;
@@ -560,55 +560,55 @@ void TMetaRecordEngine::SelectObject(int index) {
                 static_cast<uint32_t>(index));
 }
 
-void TMetaRecordEngine::UsePen(const TPenSpec& spec) {
-    if (m_pen.index >= 0 && m_pen.spec == spec && m_pen.selected)
+void TMetaRecordEngine::UsePen(const TPenDesc& desc) {
+    if (m_pen.index >= 0 && m_pen.desc == desc && m_pen.selected)
         return;
-    if (m_pen.index >= 0 && m_pen.spec == spec) {
+    if (m_pen.index >= 0 && m_pen.desc == desc) {
         SelectObject(m_pen.index);
         m_pen.selected = true;
         return;
     }
     const int old = m_pen.index;
     const int index = AllocObject();
-    const int width = spec.width > 0 ? std::max(1, Units(spec.width)) : 0;
-    if (Emf() && spec.width > 0) {
+    const int width = desc.width > 0 ? std::max(1, Units(desc.width)) : 0;
+    if (Emf() && desc.width > 0) {
         // A geometric pen keeps its caps and joins.
         const qsizetype at = BeginRecord(Emf::EMR_EXTCREATEPEN);
         m_out.U32(static_cast<uint32_t>(index));
         for (int i = 0; i < 4; ++i)
             m_out.U32(0); // no brush bitmap
-        m_out.U32(spec.style | Gdi::PS_GEOMETRIC);
+        m_out.U32(desc.style | Gdi::PS_GEOMETRIC);
         m_out.U32(static_cast<uint32_t>(width));
         m_out.U32(Gdi::BS_SOLID);
-        m_out.U32(ColorRef(spec.colour));
+        m_out.U32(ColorRef(desc.colour));
         m_out.U32(0);
         m_out.U32(0);
         EndRecord(at);
     } else if (Emf()) {
         const qsizetype at = BeginRecord(Emf::EMR_CREATEPEN);
         m_out.U32(static_cast<uint32_t>(index));
-        m_out.U32(spec.style);
+        m_out.U32(desc.style);
         m_out.I32(width);
         m_out.I32(0);
-        m_out.U32(ColorRef(spec.colour));
+        m_out.U32(ColorRef(desc.colour));
         EndRecord(at);
     } else {
         const qsizetype at = BeginRecord(Wmf::META_CREATEPENINDIRECT);
-        m_out.U16(spec.style & 0xFFFF);
+        m_out.U16(desc.style & 0xFFFF);
         m_out.I16(width);
         m_out.I16(0);
-        m_out.U32(ColorRef(spec.colour));
+        m_out.U32(ColorRef(desc.colour));
         EndRecord(at);
     }
     m_pen.index = index;
-    m_pen.spec = spec;
+    m_pen.desc = desc;
     SelectObject(index);
     m_pen.selected = true;
     DeleteObject(old);
 }
 
-void TMetaRecordEngine::UseBrush(const TBrushSpec& spec) {
-    if (m_brush.index >= 0 && m_brush.spec == spec) {
+void TMetaRecordEngine::UseBrush(const TBrushDesc& desc) {
+    if (m_brush.index >= 0 && m_brush.desc == desc) {
         if (!m_brush.selected)
             SelectObject(m_brush.index);
         m_brush.selected = true;
@@ -619,26 +619,26 @@ void TMetaRecordEngine::UseBrush(const TBrushSpec& spec) {
     if (Emf()) {
         const qsizetype at = BeginRecord(Emf::EMR_CREATEBRUSHINDIRECT);
         m_out.U32(static_cast<uint32_t>(index));
-        m_out.U32(spec.style);
-        m_out.U32(ColorRef(spec.colour));
-        m_out.U32(spec.hatch);
+        m_out.U32(desc.style);
+        m_out.U32(ColorRef(desc.colour));
+        m_out.U32(desc.hatch);
         EndRecord(at);
     } else {
         const qsizetype at = BeginRecord(Wmf::META_CREATEBRUSHINDIRECT);
-        m_out.U16(spec.style);
-        m_out.U32(ColorRef(spec.colour));
-        m_out.U16(spec.hatch);
+        m_out.U16(desc.style);
+        m_out.U32(ColorRef(desc.colour));
+        m_out.U16(desc.hatch);
         EndRecord(at);
     }
     m_brush.index = index;
-    m_brush.spec = spec;
+    m_brush.desc = desc;
     SelectObject(index);
     m_brush.selected = true;
     DeleteObject(old);
 }
 
-void TMetaRecordEngine::UseFont(const TFontSpec& spec) {
-    if (m_font.index >= 0 && m_font.spec == spec) {
+void TMetaRecordEngine::UseFont(const TFontDesc& desc) {
+    if (m_font.index >= 0 && m_font.desc == desc) {
         if (!m_font.selected)
             SelectObject(m_font.index);
         m_font.selected = true;
@@ -650,28 +650,28 @@ void TMetaRecordEngine::UseFont(const TFontSpec& spec) {
                                            : uint32_t(Wmf::META_CREATEFONTINDIRECT));
     if (Emf()) {
         m_out.U32(static_cast<uint32_t>(index));
-        m_out.I32(spec.height);
+        m_out.I32(desc.height);
         m_out.I32(0);
-        m_out.I32(spec.escapement);
-        m_out.I32(spec.escapement);
-        m_out.I32(spec.weight);
+        m_out.I32(desc.escapement);
+        m_out.I32(desc.escapement);
+        m_out.I32(desc.weight);
     } else {
-        m_out.I16(spec.height);
+        m_out.I16(desc.height);
         m_out.I16(0);
-        m_out.I16(spec.escapement);
-        m_out.I16(spec.escapement);
-        m_out.I16(spec.weight);
+        m_out.I16(desc.escapement);
+        m_out.I16(desc.escapement);
+        m_out.I16(desc.weight);
     }
-    m_out.U8(spec.italic);
-    m_out.U8(spec.underline);
-    m_out.U8(spec.strikeOut);
+    m_out.U8(desc.italic);
+    m_out.U8(desc.underline);
+    m_out.U8(desc.strikeOut);
     // UTF-16 text in EMF needs no particular set; WMF text is written in code page 1252.
     m_out.U8(Emf() ? Gdi::DEFAULT_CHARSET : Gdi::ANSI_CHARSET);
     m_out.U8(0); // OUT_DEFAULT_PRECIS
     m_out.U8(0); // CLIP_DEFAULT_PRECIS
     m_out.U8(0); // DEFAULT_QUALITY
     m_out.U8(0); // DEFAULT_PITCH | FF_DONTCARE
-    const QString face = spec.face.left(Gdi::LF_FACESIZE - 1);
+    const QString face = desc.face.left(Gdi::LF_FACESIZE - 1);
     if (Emf()) {
         for (int i = 0; i < Gdi::LF_FACESIZE; ++i)
             m_out.U16(i < face.size() ? face.at(i).unicode() : 0);
@@ -682,7 +682,7 @@ void TMetaRecordEngine::UseFont(const TFontSpec& spec) {
     }
     EndRecord(at);
     m_font.index = index;
-    m_font.spec = spec;
+    m_font.desc = desc;
     SelectObject(index);
     m_font.selected = true;
     DeleteObject(old);
@@ -911,107 +911,107 @@ void TMetaRecordEngine::ApplyClip() {
     }
 }
 
-TPenSpec TMetaRecordEngine::PenFor(const QPen& pen, bool* representable) const {
-    TPenSpec spec;
+TPenDesc TMetaRecordEngine::PenFor(const QPen& pen, bool* representable) const {
+    TPenDesc desc;
     if (pen.style() == Qt::NoPen || pen.brush().style() == Qt::NoBrush ||
         (pen.brush().style() == Qt::SolidPattern && pen.color().alpha() == 0))
-        return spec;
+        return desc;
     if (pen.brush().style() != Qt::SolidPattern ||
         (Emf() && (pen.color().alpha() != 255 || m_opacity < 1)))
         *representable = false;
-    spec.null = false;
-    spec.colour = Emf() ? pen.color().rgb() : OnWhite(pen.color());
+    desc.null = false;
+    desc.colour = Emf() ? pen.color().rgb() : OnWhite(pen.color());
     switch (pen.style()) {
     case Qt::DashLine:
     case Qt::CustomDashLine:
-        spec.style = Gdi::PS_DASH;
+        desc.style = Gdi::PS_DASH;
         break;
     case Qt::DotLine:
-        spec.style = Gdi::PS_DOT;
+        desc.style = Gdi::PS_DOT;
         break;
     case Qt::DashDotLine:
-        spec.style = Gdi::PS_DASHDOT;
+        desc.style = Gdi::PS_DASHDOT;
         break;
     case Qt::DashDotDotLine:
-        spec.style = Gdi::PS_DASHDOTDOT;
+        desc.style = Gdi::PS_DASHDOTDOT;
         break;
     default:
-        spec.style = Gdi::PS_SOLID;
+        desc.style = Gdi::PS_SOLID;
         break;
     }
     if (pen.isCosmetic()) {
         // Cosmetic hairlines stay one device pixel wide at any scale; wider cosmetic pens are
         // taken at the picture's own scale.
-        spec.width = pen.widthF() <= 1 ? 0 : pen.widthF();
-        return spec;
+        desc.width = pen.widthF() <= 1 ? 0 : pen.widthF();
+        return desc;
     }
-    spec.width = pen.widthF() * std::sqrt(std::abs(m_transform.determinant()));
+    desc.width = pen.widthF() * std::sqrt(std::abs(m_transform.determinant()));
     switch (pen.capStyle()) {
     case Qt::FlatCap:
-        spec.style |= Gdi::PS_ENDCAP_FLAT;
+        desc.style |= Gdi::PS_ENDCAP_FLAT;
         break;
     case Qt::SquareCap:
-        spec.style |= Gdi::PS_ENDCAP_SQUARE;
+        desc.style |= Gdi::PS_ENDCAP_SQUARE;
         break;
     default:
-        spec.style |= Gdi::PS_ENDCAP_ROUND;
+        desc.style |= Gdi::PS_ENDCAP_ROUND;
         break;
     }
     switch (pen.joinStyle()) {
     case Qt::BevelJoin:
-        spec.style |= Gdi::PS_JOIN_BEVEL;
+        desc.style |= Gdi::PS_JOIN_BEVEL;
         break;
     case Qt::RoundJoin:
-        spec.style |= Gdi::PS_JOIN_ROUND;
+        desc.style |= Gdi::PS_JOIN_ROUND;
         break;
     default:
-        spec.style |= Gdi::PS_JOIN_MITER;
+        desc.style |= Gdi::PS_JOIN_MITER;
         break;
     }
-    return spec;
+    return desc;
 }
 
-TBrushSpec TMetaRecordEngine::BrushFor(const QBrush& brush, bool* representable) const {
-    TBrushSpec spec;
+TBrushDesc TMetaRecordEngine::BrushFor(const QBrush& brush, bool* representable) const {
+    TBrushDesc desc;
     const Qt::BrushStyle style = brush.style();
     if (style == Qt::NoBrush || (style <= Qt::DiagCrossPattern && brush.color().alpha() == 0))
-        return spec;
-    spec.null = false;
-    spec.colour = Emf() ? brush.color().rgb() : OnWhite(brush.color());
+        return desc;
+    desc.null = false;
+    desc.colour = Emf() ? brush.color().rgb() : OnWhite(brush.color());
     if (Emf() && (brush.color().alpha() != 255 || m_opacity < 1))
         *representable = false;
     switch (style) {
     case Qt::SolidPattern:
-        spec.style = Gdi::BS_SOLID;
-        return spec;
+        desc.style = Gdi::BS_SOLID;
+        return desc;
     case Qt::HorPattern:
-        spec.hatch = Gdi::HS_HORIZONTAL;
+        desc.hatch = Gdi::HS_HORIZONTAL;
         break;
     case Qt::VerPattern:
-        spec.hatch = Gdi::HS_VERTICAL;
+        desc.hatch = Gdi::HS_VERTICAL;
         break;
     case Qt::CrossPattern:
-        spec.hatch = Gdi::HS_CROSS;
+        desc.hatch = Gdi::HS_CROSS;
         break;
     case Qt::BDiagPattern:
-        spec.hatch = Gdi::HS_BDIAGONAL;
+        desc.hatch = Gdi::HS_BDIAGONAL;
         break;
     case Qt::FDiagPattern:
-        spec.hatch = Gdi::HS_FDIAGONAL;
+        desc.hatch = Gdi::HS_FDIAGONAL;
         break;
     case Qt::DiagCrossPattern:
-        spec.hatch = Gdi::HS_DIAGCROSS;
+        desc.hatch = Gdi::HS_DIAGCROSS;
         break;
     default:
         // Dense patterns, gradients and textures have no metafile brush Velmora writes.
         *representable = false;
-        return spec;
+        return desc;
     }
-    spec.style = Gdi::BS_HATCHED;
+    desc.style = Gdi::BS_HATCHED;
     // A hatch over an opaque background or under a brush transform would not come out the same.
     if (m_bgMode == Qt::OpaqueMode || !brush.transform().isIdentity())
         *representable = false;
-    return spec;
+    return desc;
 }
 
 // ---- drawing ---------------------------------------------------------------------------------
@@ -1043,8 +1043,8 @@ void TMetaRecordEngine::Rasterise(const QRectF& deviceBounds,
 void TMetaRecordEngine::drawPath(const QPainterPath& path) {
     FlushText();
     bool representable = !(m_transform.type() == QTransform::TxProject);
-    const TPenSpec pen = PenFor(m_qpen, &representable);
-    const TBrushSpec brush = BrushFor(m_qbrush, &representable);
+    const TPenDesc pen = PenFor(m_qpen, &representable);
+    const TBrushDesc brush = BrushFor(m_qbrush, &representable);
     if (pen.null && brush.null)
         return;
     ApplyClip();
@@ -1066,16 +1066,16 @@ void TMetaRecordEngine::drawPath(const QPainterPath& path) {
 
 void TMetaRecordEngine::RecordPath(const QPainterPath& path, bool fill, bool stroke) {
     bool ignored = true;
-    const TPenSpec pen = PenFor(m_qpen, &ignored);
-    const TBrushSpec brush = BrushFor(m_qbrush, &ignored);
+    const TPenDesc pen = PenFor(m_qpen, &ignored);
+    const TBrushDesc brush = BrushFor(m_qbrush, &ignored);
     if (fill && stroke && !AllSubpathsClosed(path)) {
         // A metafile strokes a filled figure closed; an open Qt subpath is stroked open.
         RecordPath(path, true, false);
         RecordPath(path, false, true);
         return;
     }
-    UsePen(stroke ? pen : TPenSpec());
-    UseBrush(fill ? brush : TBrushSpec());
+    UsePen(stroke ? pen : TPenDesc());
+    UseBrush(fill ? brush : TBrushDesc());
     UseFillMode(path.fillRule());
     UseRop2();
 
@@ -1248,8 +1248,8 @@ void TMetaRecordEngine::drawPolygon(const QPointF* points, int pointCount, Polyg
 void TMetaRecordEngine::drawRects(const QRectF* rects, int rectCount) {
     FlushText();
     bool representable = IsAxisAligned(m_transform);
-    const TPenSpec pen = PenFor(m_qpen, &representable);
-    const TBrushSpec brush = BrushFor(m_qbrush, &representable);
+    const TPenDesc pen = PenFor(m_qpen, &representable);
+    const TBrushDesc brush = BrushFor(m_qbrush, &representable);
     if (!representable) {
         for (int i = 0; i < rectCount; ++i) {
             QPainterPath path;
@@ -1276,8 +1276,8 @@ void TMetaRecordEngine::drawRects(const QRectF* rects, int rectCount) {
 void TMetaRecordEngine::drawEllipse(const QRectF& rect) {
     FlushText();
     bool representable = IsAxisAligned(m_transform);
-    const TPenSpec pen = PenFor(m_qpen, &representable);
-    const TBrushSpec brush = BrushFor(m_qbrush, &representable);
+    const TPenDesc pen = PenFor(m_qpen, &representable);
+    const TBrushDesc brush = BrushFor(m_qbrush, &representable);
     if (!representable) {
         QPainterPath path;
         path.addEllipse(rect);
@@ -1491,18 +1491,18 @@ void TMetaRecordEngine::drawTextItem(const QPointF& p, const QTextItem& textItem
     QFontMetricsF metrics(font, paintDevice());
     const double pixelSize =
         font.pixelSize() > 0 ? font.pixelSize() : font.pointSizeF() * ScreenDpi / 72.0;
-    TFontSpec spec;
-    spec.face = font.family();
-    spec.height = -std::max(1, Units(pixelSize * sy));
+    TFontDesc desc;
+    desc.face = font.family();
+    desc.height = -std::max(1, Units(pixelSize * sy));
     // Escapement counts tenths of a degree counter-clockwise on the device (y down).
     const double degrees = -std::atan2(m_transform.m12(), m_transform.m11()) * 180 / M_PI;
-    spec.escapement = static_cast<int>(std::lround(degrees * 10)) % 3600;
-    if (spec.escapement < 0)
-        spec.escapement += 3600;
-    spec.weight = std::clamp(static_cast<int>(font.weight()), 1, 1000);
-    spec.italic = font.italic();
-    spec.underline = font.underline();
-    spec.strikeOut = font.strikeOut();
+    desc.escapement = static_cast<int>(std::lround(degrees * 10)) % 3600;
+    if (desc.escapement < 0)
+        desc.escapement += 3600;
+    desc.weight = std::clamp(static_cast<int>(font.weight()), 1, 1000);
+    desc.italic = font.italic();
+    desc.underline = font.underline();
+    desc.strikeOut = font.strikeOut();
     const QRgb rgb = Emf() ? colour.rgb() : OnWhite(colour);
 
     const QPointF origin = m_transform.map(p);
@@ -1519,14 +1519,14 @@ void TMetaRecordEngine::drawTextItem(const QPointF& p, const QTextItem& textItem
     const double onBaseline = offset.x() * run.direction.x() + offset.y() * run.direction.y();
     const double offBaseline = -offset.x() * run.direction.y() + offset.y() * run.direction.x();
     constexpr int MaxRunChars = 4000;
-    const bool joins = run.active && run.font == spec && run.colour == rgb &&
+    const bool joins = run.active && run.font == desc && run.colour == rgb &&
                        std::abs(offBaseline) < 0.05 && !run.positions.empty() &&
                        onBaseline >= run.positions.back() - 0.01 &&
                        run.text.size() + text.size() <= MaxRunChars;
     if (!joins) {
         FlushText();
         run.active = true;
-        run.font = spec;
+        run.font = desc;
         run.colour = rgb;
         run.origin = origin;
         run.direction = direction;
