@@ -1501,8 +1501,10 @@ void TMetaRecordEngine::drawTextItem(const QPointF& p, const QTextItem& textItem
         desc.escapement += 3600;
     desc.weight = std::clamp(static_cast<int>(font.weight()), 1, 1000);
     desc.italic = font.italic();
-    desc.underline = font.underline();
-    desc.strikeOut = font.strikeOut();
+    // QPainter draws underline and strike-out itself, as lines after the text: a font that
+    // draws them too would draw them twice.
+    desc.underline = false;
+    desc.strikeOut = false;
     const QRgb rgb = Emf() ? colour.rgb() : OnWhite(colour);
 
     const QPointF origin = m_transform.map(p);

@@ -374,6 +374,26 @@ TEST(MetaRecorder, GlyphsDrawnOneByOneJoinTheirString) {
     EXPECT_EQ(texts[2]->data.U32(44), 3u);
 }
 
+TEST(MetaRecorder, UnderlineIsDrawnOnceAsALine) {
+    QFont font(QStringLiteral("Liberation Sans"), 14);
+    font.setUnderline(true);
+    font.setStrikeOut(true);
+    const TParsed parsed = Parse(Record(TMetafileKind::Emf, {200, 50},
+                                        [&](QPainter& p) {
+                                            p.setFont(font);
+                                            p.drawText(QPointF(10, 30), QStringLiteral("Linie"));
+                                        }),
+                                 TMetafileKind::Emf);
+    const auto fonts = OfType(parsed, Emf::EMR_EXTCREATEFONTINDIRECTW);
+    ASSERT_EQ(fonts.size(), 1u);
+    EXPECT_EQ(fonts[0]->data.U8(12 + 21), 0); // lfUnderline
+    EXPECT_EQ(fonts[0]->data.U8(12 + 22), 0); // lfStrikeOut
+    EXPECT_EQ(OfType(parsed, Emf::EMR_POLYPOLYLINE).size() +
+                  OfType(parsed, Emf::EMR_RECTANGLE).size() +
+                  OfType(parsed, Emf::EMR_POLYPOLYGON).size(),
+              2u);
+}
+
 TEST(MetaRecorder, PensAndBrushesAsTheMetafileSaysThem) {
     // Each case: what is drawn, and the pen width / brush colour expected in the file.
     const struct {
