@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # End to end under the test environment's X server: an enhanced metafile that another program
 # (xclip) offers as image/emf is inserted with "Bild einfügen", copied back with "Bild kopieren",
-# and xclip then reads the very same bytes, plus a rendered image for programs without EMF.
+# and xclip then reads the very same bytes, plus a rendered image for programs without EMF; a
+# Windows metafile offered as image/x-wmf comes back as an enhanced metafile.
 #   metafile_on_x_clipboard.sh <path of velmora>
 set -uo pipefail
 velmora=$1
@@ -21,7 +22,13 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Little-endian 32-bit words as bytes.
+# Little-endian 16-bit and 32-bit words as bytes.
+le16() {
+  local v
+  for v in "$@"; do
+    printf "\\x$(printf %02x $((v & 255)))\\x$(printf %02x $((v >> 8 & 255)))"
+  done
+}
 le32() {
   local v
   for v in "$@"; do
@@ -39,6 +46,18 @@ le32() {
   le32 43 24 10 10 80 40
   le32 14 20 0 16 20
 } >"$work/bild.emf"
+# A placeable WMF of 96 x 48 pixels (960 units at 960 per inch), a green rectangle.
+{
+  le16 0xCDD7 0x9AC6 0 0 0 960 480 960 0 0 $((0xCDD7 ^ 0x9AC6 ^ 960 ^ 480 ^ 960))
+  le16 1 9 0x300 30 0 1 7 0 0
+  le16 7 0 0x02FC 0 0xFF00 0 0
+  le16 4 0 0x012D 0
+  le16 7 0 0x041B 400 800 100 100
+  le16 3 0 0
+} >"$work/bild.wmf"
+if [ "$(stat -c %s "$work/bild.wmf")" -ne 82 ]; then
+  echo "FAIL: the sample WMF came out $(stat -c %s "$work/bild.wmf") bytes long"; exit 1
+fi
 if [ "$(stat -c %s "$work/bild.emf")" -ne 188 ]; then
   echo "FAIL: the sample EMF came out $(stat -c %s "$work/bild.emf") bytes long"; exit 1
 fi
@@ -97,6 +116,23 @@ elif ! identify -format '%wx%h' "$work/kopie.png" 2>/dev/null | grep -qx 96x48; 
 fi
 if [ "$fail" -ne 0 ]; then
   printf 'targets were:\n%s\nlog:\n' "$targets"; cat "$work/out.log"; exit 1
+fi
+
+# A Windows metafile offered under its other name goes in the same way and comes out converted
+# to an enhanced metafile.
+xclip -quiet -selection clipboard -t image/x-wmf -i "$work/bild.wmf" >/dev/null 2>&1 &
+server=$!
+sleep 0.5
+menu f
+menu k
+for _ in $(seq 30); do kill -0 "$server" 2>/dev/null || break; sleep 0.1; done
+timeout 5 xclip -o -selection clipboard -t image/emf >"$work/konvertiert.emf" 2>/dev/null
+signature=$(od -A n -t x1 -j 40 -N 4 "$work/konvertiert.emf" | tr -d ' ')
+if [ "$(od -A n -t x1 -N 4 "$work/konvertiert.emf" | tr -d ' ')" != 01000000 ] ||
+  [ "$signature" != 20454d46 ] || cmp -s "$work/bild.emf" "$work/konvertiert.emf"; then
+  echo "FAIL: the inserted WMF did not come out as an enhanced metafile"
+  od -A d -t x1 "$work/konvertiert.emf" | head -4
+  cat "$work/out.log"; exit 1
 fi
 if ! kill -0 "$pid" 2>/dev/null; then
   echo "FAIL: Velmora ended"; exit 1
