@@ -5,7 +5,8 @@
 # - a virtual X server (Xvfb) on a free display, exported as DISPLAY for tests that need a real
 #   window system (widget tests themselves use the offscreen platform),
 # - a private CUPS scheduler on a socket in the temporary folder (CUPS_SERVER), with no printers:
-#   tests add their own file: queues with lpadmin,
+#   tests add their own file: queues with lpadmin, or velmora-pdf:///folder queues that keep
+#   every job in a file of its own,
 # - SANE restricted to its test backend (SANE_CONFIG_DIR).
 # Everything started here is stopped by process id when the command ends, also when it fails or
 # is interrupted. The machine's own printers, scanners and settings are never touched.
@@ -59,10 +60,23 @@ start_xvfb() {
 }
 
 start_cups() {
-  local c=$T/cups
-  mkdir -p "$c"/{etc/ppd,spool/tmp,cache,run,log} "$T/out"
+  local c=$T/cups d
+  mkdir -p "$c"/{etc/ppd,spool/tmp,cache,run,log,lib/backend} "$T/out"
+  chmod 755 "$c" "$c/lib" "$c/lib/backend"
+  # The system's filters, drivers and backends, and beside them Velmora's PDF backend, which
+  # stores every job in a file of its own (velmora-pdf:///folder); mode 0700 runs it as root.
+  local serverbin=/usr/lib/cups
+  for d in daemon filter cgi-bin driver monitor notifier; do
+    [ -e "$serverbin/$d" ] && ln -sfn "$serverbin/$d" "$c/lib/$d"
+  done
+  for d in "$serverbin"/backend/*; do
+    [ -e "$d" ] && ln -sfn "$d" "$c/lib/backend/"
+  done
+  install -m 0700 "$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/cups-backend-velmora-pdf" \
+    "$c/lib/backend/velmora-pdf"
   cat >"$c/etc/cups-files.conf" <<CONF
 ServerRoot $c/etc
+ServerBin $c/lib
 RequestRoot $c/spool
 TempDir $c/spool/tmp
 CacheDir $c/cache

@@ -12,6 +12,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QKeySequence>
@@ -22,6 +23,7 @@
 #include <QTest>
 #include <QThread>
 #include <QToolButton>
+#include <algorithm>
 
 namespace {
 
@@ -39,8 +41,29 @@ QString Exec(const QString& program, const QStringList& args, bool* ok = nullptr
     return QString::fromLocal8Bit(p.readAll());
 }
 
-QString OutFile() {
-    return qEnvironmentVariable("VELMORA_TEST_OUT") + "/" + kQueue + ".pdf";
+// The queue stores every job in a PDF file of its own in this folder, named "<job>-<title>.pdf".
+QString OutDir() {
+    return qEnvironmentVariable("VELMORA_TEST_OUT") + "/" + kQueue;
+}
+
+// The printed jobs' files, in job order.
+QStringList JobFiles() {
+    QFileInfoList files = QDir(OutDir()).entryInfoList({"*.pdf"}, QDir::Files);
+    std::sort(files.begin(), files.end(), [](const QFileInfo& a, const QFileInfo& b) {
+        return a.fileName().section('-', 0, 0).toInt() < b.fileName().section('-', 0, 0).toInt();
+    });
+    QStringList paths;
+    for (const QFileInfo& f : files)
+        paths << f.filePath();
+    return paths;
+}
+
+// The file of job `n` (0 the first of the test, -1 the last).
+QString JobFile(int n = -1) {
+    const QStringList files = JobFiles();
+    if (files.isEmpty())
+        return QString();
+    return n < 0 ? files.last() : files.value(n);
 }
 
 int CompletedJobs() {
@@ -48,31 +71,31 @@ int CompletedJobs() {
         Exec("lpstat", {"-W", "completed", "-o", kQueue}).split('\n', Qt::SkipEmptyParts).size());
 }
 
-// Waits until `count` jobs of the queue are done and their file is written.
+// Waits until `count` jobs of the queue are done and their files are written.
 bool WaitForJobs(int count) {
     QElapsedTimer t;
     t.start();
     while (t.elapsed() < 20000) {
-        if (CompletedJobs() >= count && QFile(OutFile()).size() > 0)
+        if (CompletedJobs() >= count && JobFiles().size() >= count)
             return true;
         QThread::msleep(50);
     }
     return false;
 }
 
-QString PdfInfo(const QString& key) {
-    for (const QString& line : Exec("pdfinfo", {OutFile()}).split('\n'))
+QString PdfInfo(const QString& key, int job = -1) {
+    for (const QString& line : Exec("pdfinfo", {JobFile(job)}).split('\n'))
         if (line.startsWith(key + ":"))
             return line.mid(key.size() + 1).trimmed();
     return QString();
 }
 
-// Page `page` of the printed file at `dpi`.
-QImage Render(int page, int dpi) {
+// Page `page` of job `job`'s file at `dpi`.
+QImage Render(int page, int dpi, int job = -1) {
     const QString prefix = qEnvironmentVariable("VELMORA_TEST_OUT") + "/render";
     const QString n = QString::number(page);
-    Exec("pdftoppm",
-         {"-r", QString::number(dpi), "-f", n, "-l", n, "-singlefile", "-png", OutFile(), prefix});
+    Exec("pdftoppm", {"-r", QString::number(dpi), "-f", n, "-l", n, "-singlefile", "-png",
+                      JobFile(job), prefix});
     QImage image(prefix + ".png");
     QFile::remove(prefix + ".png");
     return image.convertToFormat(QImage::Format_RGB32);
@@ -148,13 +171,14 @@ private slots:
     void init() {
         bool ok = false;
         Exec("lpadmin",
-             {"-p", kQueue, "-E", "-v", "file://" + OutFile(), "-m", kPpd, "-o", "PageSize=A4"},
+             {"-p", kQueue, "-E", "-v", "velmora-pdf://" + OutDir(), "-m", kPpd, "-o",
+              "PageSize=A4"},
              &ok);
         QVERIFY(ok);
         Exec("lpadmin", {"-d", kQueue}, &ok);
         QVERIFY(ok);
         Exec("cancel", {"-a", "-x"});
-        QFile::remove(OutFile());
+        QDir(OutDir()).removeRecursively();
         TPrinter::Printer().Reset();
         dialogs = std::make_unique<DialogRecorder>();
         form = std::make_unique<TMainForm>();
@@ -179,15 +203,22 @@ private slots:
         QCOMPARE(form->PrintJobCount, 1);
         // Two documents of three pages each, both with the title and number of the one job.
         QVERIFY(WaitForJobs(2));
-        QCOMPARE(PdfInfo("Pages"), QStringLiteral("3"));
-        QCOMPARE(PdfInfo("Title"), QStringLiteral("Velmora 1"));
+        QCOMPARE(JobFiles().size(), 2);
         const QColor expected[] = {Qt::red, Qt::green, Qt::blue};
-        for (int page = 1; page <= 3; ++page) {
-            const QColor c = Middle(Render(page, 30));
-            QVERIFY2(qAbs(c.red() - expected[page - 1].red()) < 40 &&
-                         qAbs(c.green() - expected[page - 1].green()) < 40 &&
-                         qAbs(c.blue() - expected[page - 1].blue()) < 40,
-                     qPrintable(QStringLiteral("page %1: %2").arg(page).arg(c.name())));
+        for (int copy = 0; copy < 2; ++copy) {
+            QCOMPARE(PdfInfo("Pages", copy), QStringLiteral("3"));
+            QCOMPARE(PdfInfo("Title", copy), QStringLiteral("Velmora 1"));
+            QVERIFY(JobFile(copy).endsWith("-Velmora 1.pdf"));
+            for (int page = 1; page <= 3; ++page) {
+                const QColor c = Middle(Render(page, 30, copy));
+                QVERIFY2(qAbs(c.red() - expected[page - 1].red()) < 40 &&
+                             qAbs(c.green() - expected[page - 1].green()) < 40 &&
+                             qAbs(c.blue() - expected[page - 1].blue()) < 40,
+                         qPrintable(QStringLiteral("copy %1, page %2: %3")
+                                        .arg(copy + 1)
+                                        .arg(page)
+                                        .arg(c.name())));
+            }
         }
         QCOMPARE(dialogs->Count(DialogRecorder::Shown::Message), 0);
     }
@@ -218,8 +249,12 @@ private slots:
         Pages()->setText(QStringLiteral("2-9"));
         Print();
         QVERIFY(WaitForJobs(2));
-        QCOMPARE(PdfInfo("Pages"), QStringLiteral("2"));
-        QCOMPARE(PdfInfo("Title"), QStringLiteral("Velmora 4"));
+        QCOMPARE(JobFiles().size(), 2);
+        QCOMPARE(PdfInfo("Title", 0), QStringLiteral("Velmora 1"));
+        QCOMPARE(PdfInfo("Pages", 1), QStringLiteral("2"));
+        QCOMPARE(PdfInfo("Title", 1), QStringLiteral("Velmora 4"));
+        QVERIFY(Middle(Render(1, 30, 1)).green() > 100);
+        QVERIFY(Middle(Render(2, 30, 1)).blue() > 150);
     }
 
     void emptyCurrentPicturePrintsNothingAtAll() {
@@ -262,7 +297,7 @@ private slots:
         QVERIFY2(qAbs(box.top() - (origin.y() + render)) <= tolerance,
                  qPrintable(QStringLiteral("%1 vs %2").arg(box.top()).arg(origin.y() + render)));
         // A scan is not blown up: the page holds the picture once, compressed.
-        QVERIFY(QFile(OutFile()).size() < 200 * 1024);
+        QVERIFY(QFile(JobFile()).size() < 200 * 1024);
     }
 
     void refusingAndStoppedQueuesAreReported() {
@@ -285,7 +320,7 @@ private slots:
         }
         QThread::msleep(300);
         QCOMPARE(Exec("lpstat", {"-W", "all", "-o", kQueue}).trimmed(), QString());
-        QVERIFY(!QFile::exists(OutFile()));
+        QVERIFY(JobFiles().isEmpty());
         // Accepting again, the next job goes through.
         Print();
         QVERIFY(WaitForJobs(1));
