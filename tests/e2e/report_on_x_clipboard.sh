@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # End to end under the test environment's X server: Velmora started with a missing picture file
 # shows its error report, and the report is on the X clipboard for other programs (xclip) to read.
-#   report_on_x_clipboard.sh <path of velmora>
+#   report_on_x_clipboard.sh <path of velmora> <its version, e.g. 1.0.0.1>
 set -uo pipefail
 velmora=$1
+version=$2
 if [ -z "${DISPLAY:-}" ] || [ -z "${VELMORA_TEST_TMP:-}" ]; then
   echo "skipped: needs the test environment of scripts/testenv.sh"
   exit 0
@@ -39,16 +40,32 @@ for _ in $(seq 100); do
   sleep 0.1
 done
 fail=0
-expect() {
-  if ! grep -qF -- "$1" <<<"$report"; then
-    echo "FAIL: the report on the clipboard lacks: $1"; fail=1
+# The report line by line, in its order: the version line, the error, the two request lines,
+# then the figures by name.
+mapfile -t lines <<<"$report"
+expected=(
+  "Version $version $(getconf LONG_BIT)-Bit"
+  "Es ist ein unerwarteter Programmfehler aufgetreten:"
+  "EFOpenError : Datei $work/fehlt.bmp kann nicht geöffnet werden"
+  "Dieser Fehlertext wird gleichzeitig in die Zwischenablage geschrieben."
+)
+for i in "${!expected[@]}"; do
+  if [ "${lines[$i]:-}" != "${expected[$i]}" ]; then
+    echo "FAIL: report line $((i + 1)) is '${lines[$i]:-}', not '${expected[$i]}'"; fail=1
   fi
-}
-expect "Es ist ein unerwarteter Programmfehler aufgetreten:"
-expect "EFOpenError : Datei $work/fehlt.bmp kann nicht geöffnet werden"
-expect "Bit"
-expect "PicWidth = 0"
-expect "PrinterCount = "
+done
+case ${lines[4]:-} in
+  "Ich bitte um Zusendung aller Angaben ("*")." ) ;;
+  *) echo "FAIL: report line 5 is '${lines[4]:-}'"; fail=1 ;;
+esac
+names=$(printf '%s\n' "${lines[@]:5}" | sed -n 's/^\([A-Za-z.]*\) = .*/\1/p' | paste -sd' ')
+want="PicWidth PicHeight PrnAreaWidth PrnAreaHeight PrnAreaMMWidth PrnAreaMMHeight PrnDPI.X PrnDPI.Y"
+want="$want ScannerDPI.X ScannerDPI.Y xZoom yZoom xRelPos yRelPos PrevXSize PrevYSize"
+want="$want PrinterIndex PrinterCount"
+if [ "$names" != "$want" ]; then
+  echo "FAIL: the figures are '$names', not '$want'"; fail=1
+fi
+grep -qx "PicWidth = 0" <<<"$report" || { echo "FAIL: no empty picture in the report"; fail=1; }
 if [ "$fail" -ne 0 ]; then
   printf 'clipboard was:\n%s\n' "$report"; exit 1
 fi

@@ -517,6 +517,10 @@ void MainFormTest::firstShowRunsOnce() {
 }
 
 void MainFormTest::escapeClosesAndShutsDownInOrder() {
+    // The settings are written at close: a size set now is in the file afterwards.
+    QFile::remove(GuiTestIniFile());
+    form->resize(610, 455);
+    QApplication::processEvents();
     auto* copies = Control("CopiesEdit");
     copies->setFocus();
     g_lifecycle.clear();
@@ -525,6 +529,14 @@ void MainFormTest::escapeClosesAndShutsDownInOrder() {
     QCOMPARE(g_lifecycle,
              (QStringList{"FormClose: PreviewBitmap released", "FormClose: WriteSettings"}));
     QVERIFY(!form->PreviewBitmap.has_value());
+    QFile ini(GuiTestIniFile());
+    QVERIFY(ini.open(QIODevice::ReadOnly | QIODevice::Text));
+    const QStringList lines = QString::fromUtf8(ini.readAll()).split('\n');
+    QVERIFY2(lines.contains("[Window]"), qPrintable(lines.join('|')));
+    QVERIFY2(lines.contains("Width=610"), qPrintable(lines.join('|')));
+    QVERIFY2(lines.contains("Height=455"), qPrintable(lines.join('|')));
+    ini.close();
+    QFile::remove(GuiTestIniFile()); // the later cases start at the default size
 
     g_lifecycle.clear();
     delete form;
