@@ -82,10 +82,17 @@ bool StartScheduler(const QString& dir) {
         }
         QThread::msleep(100);
     }
-    return Run("lpadmin",
-               {"-p", "Verlust", "-E", "-v", "file://" + dir + "/out/verlust.pdf", "-m",
-                "lsb/usr/cupsfilters/Generic-PDF_Printer-PDF.ppd", "-o", "PageSize=A4"}) == 0 &&
-           Run("lpadmin", {"-d", "Verlust"}) == 0;
+    // A scheduler that has just started answers lpstat, yet may still drop the first
+    // connections of a client ("Unable to connect to server: Bad file descriptor"): try again.
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        if (Run("lpadmin",
+                {"-p", "Verlust", "-E", "-v", "file://" + dir + "/out/verlust.pdf", "-m",
+                 "lsb/usr/cupsfilters/Generic-PDF_Printer-PDF.ppd", "-o", "PageSize=A4"}) == 0 &&
+            Run("lpadmin", {"-d", "Verlust"}) == 0)
+            return true;
+        QThread::msleep(250);
+    }
+    return false;
 }
 
 void StopScheduler() {
