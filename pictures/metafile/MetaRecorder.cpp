@@ -307,6 +307,9 @@ private:
     void EndRecord(qsizetype start);
     void Bounds(const QRectF& device);
     void Point(QPointF device);
+    // EMF point lists come in 16-bit variants, half the size, when every point fits.
+    bool FitsInt16(const QPolygonF& device) const;
+    void EmfPoint(QPointF device, bool small);
     void Rect(const QRectF& device); // EMF RECTL or WMF bottom, right, top, left
 
     void WriteHeaderPlaceholder();
@@ -418,6 +421,21 @@ void TMetaRecordEngine::Point(QPointF device) {
     } else {
         m_out.I16(X(device.x()));
         m_out.I16(X(device.y()));
+    }
+}
+
+bool TMetaRecordEngine::FitsInt16(const QPolygonF& device) const {
+    return std::all_of(device.begin(), device.end(), [this](const QPointF& pt) {
+        return std::abs(X(pt.x())) <= 32767 && std::abs(X(pt.y())) <= 32767;
+    });
+}
+
+void TMetaRecordEngine::EmfPoint(QPointF device, bool small) {
+    if (small) {
+        m_out.I16(X(device.x()));
+        m_out.I16(X(device.y()));
+    } else {
+        Point(device);
     }
 }
 
@@ -1110,8 +1128,13 @@ void TMetaRecordEngine::EmitPolys(const std::vector<QPolygonF>& polys, bool clos
         size_t points = 0;
         for (const auto& poly : polys)
             points += static_cast<size_t>(poly.size());
-        const qsizetype at =
-            BeginRecord(closed ? uint32_t(Emf::EMR_POLYPOLYGON) : uint32_t(Emf::EMR_POLYPOLYLINE));
+        bool small = true;
+        for (const auto& poly : polys)
+            small = small && FitsInt16(poly);
+        const uint32_t type =
+            closed ? (small ? uint32_t(Emf::EMR_POLYPOLYGON16) : uint32_t(Emf::EMR_POLYPOLYGON))
+                   : (small ? uint32_t(Emf::EMR_POLYPOLYLINE16) : uint32_t(Emf::EMR_POLYPOLYLINE));
+        const qsizetype at = BeginRecord(type);
         Bounds(bounds);
         m_out.U32(static_cast<uint32_t>(polys.size()));
         m_out.U32(static_cast<uint32_t>(points));
@@ -1119,7 +1142,7 @@ void TMetaRecordEngine::EmitPolys(const std::vector<QPolygonF>& polys, bool clos
             m_out.U32(static_cast<uint32_t>(poly.size()));
         for (const auto& poly : polys)
             for (const QPointF& pt : poly)
-                Point(pt);
+                EmfPoint(pt, small);
         EndRecord(at);
         return;
     }
@@ -1170,13 +1193,17 @@ void TMetaRecordEngine::EmitEmfPath(const QPainterPath& device, bool fill, bool 
     auto flush = [&] {
         if (run.empty())
             return;
-        const qsizetype at = BeginRecord(runIsBezier ? uint32_t(Emf::EMR_POLYBEZIERTO)
-                                                     : uint32_t(Emf::EMR_POLYLINETO));
         QPolygonF poly(run.begin(), run.end());
+        const bool small = FitsInt16(poly);
+        const uint32_t type =
+            runIsBezier
+                ? (small ? uint32_t(Emf::EMR_POLYBEZIERTO16) : uint32_t(Emf::EMR_POLYBEZIERTO))
+                : (small ? uint32_t(Emf::EMR_POLYLINETO16) : uint32_t(Emf::EMR_POLYLINETO));
+        const qsizetype at = BeginRecord(type);
         Bounds(poly.boundingRect());
         m_out.U32(static_cast<uint32_t>(run.size()));
         for (const QPointF& pt : run)
-            Point(pt);
+            EmfPoint(pt, small);
         EndRecord(at);
         run.clear();
     };

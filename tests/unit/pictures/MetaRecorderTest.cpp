@@ -212,7 +212,7 @@ TEST(MetaRecorder, ShapesTextAndImagesKeepTheirKind) {
         std::vector<uint32_t> absent;
     } cases[] = {
         {TMetafileKind::Emf,
-         {Emf::EMR_RECTANGLE, Emf::EMR_ELLIPSE, Emf::EMR_BEGINPATH, Emf::EMR_POLYBEZIERTO,
+         {Emf::EMR_RECTANGLE, Emf::EMR_ELLIPSE, Emf::EMR_BEGINPATH, Emf::EMR_POLYBEZIERTO16,
           Emf::EMR_CLOSEFIGURE, Emf::EMR_STROKEANDFILLPATH, Emf::EMR_EXTTEXTOUTW,
           Emf::EMR_STRETCHDIBITS, Emf::EMR_ALPHABLEND},
          {}},
@@ -235,6 +235,43 @@ TEST(MetaRecorder, ShapesTextAndImagesKeepTheirKind) {
         } else {
             EXPECT_EQ(OfType(parsed, Emf::EMR_STRETCHDIBITS).size(), 1u); // the opaque one
         }
+    }
+}
+
+TEST(MetaRecorder, EmfPointListsAre16BitWhileEveryPointFits) {
+    // 1/16 px units: 16-bit coordinates reach 2047 pixels.
+    const struct {
+        double far;
+        uint32_t polygon;
+        uint32_t bezier;
+    } cases[] = {
+        {2000, Emf::EMR_POLYPOLYGON16, Emf::EMR_POLYBEZIERTO16},
+        {2100, Emf::EMR_POLYPOLYGON, Emf::EMR_POLYBEZIERTO},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.far);
+        const QByteArray bytes = Record(TMetafileKind::Emf, {2200, 100}, [&](QPainter& p) {
+            p.setBrush(Qt::black);
+            p.drawPolygon(QPolygonF({QPointF(10, 10), QPointF(c.far, 50), QPointF(10, 90)}));
+            QPainterPath curve;
+            curve.moveTo(10, 50);
+            curve.cubicTo(100, 0, 200, 100, c.far, 50);
+            p.setBrush(Qt::NoBrush);
+            p.drawPath(curve);
+        });
+        const TParsed parsed = Parse(bytes, TMetafileKind::Emf);
+        const auto polygons = OfType(parsed, c.polygon);
+        ASSERT_EQ(polygons.size(), 1u);
+        const auto beziers = OfType(parsed, c.bezier);
+        ASSERT_EQ(beziers.size(), 1u);
+        // The far point, read back in the record's own width.
+        const TMetaReader& poly = polygons[0]->data;
+        const bool small = c.polygon == Emf::EMR_POLYPOLYGON16;
+        const qsizetype second = 8 + 16 + 8 + 4 + (small ? 4 : 8); // after one count, one point
+        EXPECT_EQ(small ? poly.I16(second) : poly.I32(second), int(c.far * 16));
+        const TMetaReader& bez = beziers[0]->data;
+        const qsizetype third = 8 + 16 + 4 + 2 * (small ? 4 : 8);
+        EXPECT_EQ(small ? bez.I16(third) : bez.I32(third), int(c.far * 16));
     }
 }
 
@@ -388,9 +425,9 @@ TEST(MetaRecorder, UnderlineIsDrawnOnceAsALine) {
     ASSERT_EQ(fonts.size(), 1u);
     EXPECT_EQ(fonts[0]->data.U8(12 + 21), 0); // lfUnderline
     EXPECT_EQ(fonts[0]->data.U8(12 + 22), 0); // lfStrikeOut
-    EXPECT_EQ(OfType(parsed, Emf::EMR_POLYPOLYLINE).size() +
+    EXPECT_EQ(OfType(parsed, Emf::EMR_POLYPOLYLINE16).size() +
                   OfType(parsed, Emf::EMR_RECTANGLE).size() +
-                  OfType(parsed, Emf::EMR_POLYPOLYGON).size(),
+                  OfType(parsed, Emf::EMR_POLYPOLYGON16).size(),
               2u);
 }
 
