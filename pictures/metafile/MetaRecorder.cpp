@@ -105,6 +105,14 @@ QByteArray ToCp1252(const QString& text) {
     return out;
 }
 
+bool InCp1252(const QString& text) {
+    const QByteArray encoded = ToCp1252(text);
+    for (qsizetype i = 0; i < text.size(); ++i)
+        if (encoded.at(i) == '?' && text.at(i) != QLatin1Char('?'))
+            return false;
+    return true;
+}
+
 // A packed DIB (information header and bits) of an image with alpha: 32 bits, premultiplied, as
 // EMR_ALPHABLEND wants it.
 QByteArray AlphaDib(const QImage& input) {
@@ -1497,8 +1505,8 @@ void TMetaRecordEngine::drawTextItem(const QPointF& p, const QTextItem& textItem
         return;
     const QFont font = textItem.font();
     const QColor colour = m_qpen.color();
-    // Text a metafile font cannot say (mirrored, sheared, translucent, patterned) is drawn as
-    // its outlines instead.
+    // Text a metafile font cannot say (mirrored, sheared, translucent, patterned, or characters
+    // outside a WMF's code page) is drawn as its outlines instead.
     const double sx = ScaleX(m_transform);
     const double sy = ScaleY(m_transform);
     const bool upright =
@@ -1507,7 +1515,9 @@ void TMetaRecordEngine::drawTextItem(const QPointF& p, const QTextItem& textItem
             1e-6 * sx * sy;
     const bool plainColour = m_qpen.brush().style() == Qt::SolidPattern &&
                              (!Emf() || (colour.alpha() == 255 && m_opacity >= 1));
-    if (!upright || !plainColour || sx <= 0 || sy <= 0) {
+    // WMF text is code page 1252: other characters would be lost, their outlines are not.
+    const bool encodable = Emf() || InCp1252(text);
+    if (!upright || !plainColour || !encodable || sx <= 0 || sy <= 0) {
         QPainterPath outline;
         outline.addText(p, font, text);
         RecordAsPath(outline, Qt::NoPen, m_qpen.brush());

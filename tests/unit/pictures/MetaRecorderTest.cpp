@@ -411,6 +411,37 @@ TEST(MetaRecorder, GlyphsDrawnOneByOneJoinTheirString) {
     EXPECT_EQ(texts[2]->data.U32(44), 3u);
 }
 
+TEST(MetaRecorder, TextAWmfCannotEncodeBecomesOutlines) {
+    const struct {
+        const char* name;
+        TMetafileKind kind;
+        QString text;
+        bool asText;
+    } cases[] = {
+        {"EMF, Cyrillic", TMetafileKind::Emf, QStringLiteral("Привет"), true},
+        {"WMF, Cyrillic", TMetafileKind::Wmf, QStringLiteral("Привет"), false},
+        {"WMF, German and a question mark", TMetafileKind::Wmf, QStringLiteral("Größe?"), true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const TParsed parsed = Parse(Record(c.kind, {200, 50},
+                                            [&](QPainter& p) {
+                                                p.setFont(QFont(QStringLiteral("DejaVu Sans"), 14));
+                                                p.drawText(QPointF(10, 30), c.text);
+                                            }),
+                                     c.kind);
+        const bool emf = c.kind == TMetafileKind::Emf;
+        const size_t texts =
+            OfType(parsed, emf ? uint32_t(Emf::EMR_EXTTEXTOUTW) : uint32_t(Wmf::META_EXTTEXTOUT))
+                .size();
+        const size_t outlines =
+            OfType(parsed, emf ? uint32_t(Emf::EMR_FILLPATH) : uint32_t(Wmf::META_POLYPOLYGON))
+                .size();
+        EXPECT_EQ(texts, c.asText ? 1u : 0u);
+        EXPECT_EQ(outlines, c.asText ? 0u : 1u);
+    }
+}
+
 TEST(MetaRecorder, UnderlineIsDrawnOnceAsALine) {
     QFont font(QStringLiteral("Liberation Sans"), 14);
     font.setUnderline(true);
