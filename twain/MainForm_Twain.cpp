@@ -75,7 +75,8 @@ bool TMainForm::AcquirePics(bool Normal, int DPI, std::exception_ptr& Failure) {
                         // that fails) is reported once the session is closed: the pages that
                         // follow are still kept, and the scanner is not left open.
                         bool printing = !Normal;
-                        for (HGLOBAL H : *Images) {
+                        for (std::size_t i = 0; i < Images->size(); ++i) {
+                            HGLOBAL H = (*Images)[i];
                             if (!H)
                                 continue;
                             TPicProperties* before = pic;
@@ -84,6 +85,8 @@ bool TMainForm::AcquirePics(bool Normal, int DPI, std::exception_ptr& Failure) {
                                 if (pic != before)
                                     pic->ScannerDPI = {DPI, requestedY};
                                 pic->AssignDIB(H);
+                                // The picture holds its own copy of the page from here on.
+                                twain.ReleaseImage(i);
                                 TPageDPIRules rules;
                                 rules.AutoDPI = AutoDPIBox->isChecked();
                                 rules.RequestedDPI = DPI;
@@ -97,6 +100,7 @@ bool TMainForm::AcquirePics(bool Normal, int DPI, std::exception_ptr& Failure) {
                                 if (printing)
                                     PrintBtnClick(nullptr);
                             } catch (...) {
+                                twain.ReleaseImage(i);
                                 if (!Failure)
                                     Failure = std::current_exception();
                                 // One failed print is enough: the queue would fail again.

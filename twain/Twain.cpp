@@ -618,3 +618,10 @@ void TTwain::FreeImages() {
             MemBlock::Free(handle);
     Images.reset();
 }
+
+void TTwain::ReleaseImage(std::size_t Index) {
+    if (!Images || Index >= Images->size() || !(*Images)[Index])
+        return;
+    MemBlock::Free((*Images)[Index]);
+    (*Images)[Index] = nullptr;
+}

@@ -61,6 +61,9 @@ public:
     // Velmora's memory blocks and belong to the session until FreeImages.
     const std::vector<HGLOBAL>* AcquireImages(QWidget* Wnd);
     void FreeImages();
+    // Frees one page of the list once it has been taken in, so that a batch of large pages does
+    // not stay in memory twice; its place in the list becomes a null handle.
+    void ReleaseImage(std::size_t Index);
 
     // Error record, for the acquisition workflow's report and for tests.
     int GetErrorKind() const { return ErrorKind; }

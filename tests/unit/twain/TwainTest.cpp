@@ -368,8 +368,19 @@ TEST_F(TwainTest, ThreePagesArriveInScanOrderAndTheSourceStaysEnabled) {
         EXPECT_TRUE(disabledMeanwhile);
         EXPECT_TRUE(window.isEnabled());
         EXPECT_EQ(ManagerLiveBlocks(), m_managerBlocks) << "pages are Velmora's own blocks";
+        // A page taken in early is freed once: its place stays, as a null handle.
+        const std::size_t blocks = MemBlock::LiveBlocks();
+        twain.ReleaseImage(1);
+        twain.ReleaseImage(1);
+        twain.ReleaseImage(7);
+        EXPECT_EQ(MemBlock::LiveBlocks(), blocks - 1);
+        ASSERT_EQ(images->size(), 3u);
+        EXPECT_EQ((*images)[1], nullptr);
+        EXPECT_EQ(PictureSize((*images)[2]), QSize(30, 8));
         twain.FreeImages();
+        EXPECT_EQ(MemBlock::LiveBlocks(), blocks - 3);
         twain.FreeImages();
+        twain.ReleaseImage(0);
         Close(twain);
     }
 }

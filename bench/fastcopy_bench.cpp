@@ -1,0 +1,174 @@
+// What a fast copy costs: "Schnellkopie" on the real window (offscreen) with SANE's test scanner
+// feeding A4 colour sheets at 300 dpi, every page printed to a CUPS file: queue, against
+// `scanimage --batch` of the same sheets with the same options in the same run. Prints the
+// time to the third job accepted and to the end of the command, the scan alone, their ratios,
+// and the peak memory above the idle window in units of one page's raw pixel bytes.
+// Needs the private scheduler and SANE configuration of scripts/testenv.sh: run
+// bench/fastcopy_bench.sh.
+
+#include "app/MainForm.h"
+#include "app/VelmoraApplication.h"
+#include "layout/PicObj.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEvent>
+#include <QFile>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QThread>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+const QString Queue = QStringLiteral("Bench-Kopie");
+constexpr double PageBytes = 2480.0 * 3508 * 3; // A4 at 300 dpi, 24-bit
+
+int Run(const QString& program, const QStringList& args, int timeoutMs = 60000) {
+    QProcess p;
+    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    p.start(program, args);
+    p.waitForFinished(timeoutMs);
+    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+}
+
+// Resident memory of this process in bytes: now ("VmRSS") or its peak ("VmHWM").
+double Memory(const char* key) {
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (line.startsWith(key))
+            return line.mid(static_cast<int>(qstrlen(key)) + 1)
+                       .trimmed()
+                       .split(' ')
+                       .value(0)
+                       .toDouble() *
+                   1024.0;
+    return 0;
+}
+
+// The peak is counted from here on.
+void ResetPeak() {
+    QFile f(QStringLiteral("/proc/self/clear_refs"));
+    if (f.open(QIODevice::WriteOnly))
+        f.write("5");
+}
+
+// Each print of the fast copy runs inside its own progress box, a child of the window that
+// goes when the job has been accepted: its end marks the job.
+class JobClock final : public QObject {
+public:
+    explicit JobClock(const QElapsedTimer& clock) : m_clock(clock) {}
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() != QEvent::ChildAdded && event->type() != QEvent::ChildRemoved)
+            return false;
+        // A child that is going is a mere QObject by the time its removal is told.
+        auto* child = static_cast<QChildEvent*>(event)->child();
+        if (event->type() == QEvent::ChildAdded && child->isWidgetType())
+            m_boxes.insert(child);
+        else if (event->type() == QEvent::ChildRemoved && m_boxes.remove(child))
+            Ends.push_back(m_clock.nsecsElapsed() / 1e6);
+        return false;
+    }
+    std::vector<double> Ends;
+
+private:
+    const QElapsedTimer& m_clock;
+    QSet<QObject*> m_boxes;
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("CUPS_SERVER") ||
+        qEnvironmentVariableIsEmpty("SANE_CONFIG_DIR")) {
+        std::fprintf(stderr,
+                     "fastcopy_bench: needs scripts/testenv.sh; run bench/fastcopy_bench.sh\n");
+        return 1;
+    }
+    QTemporaryDir dir;
+    // The bridge scans the way its dialog was left: the feeder, in colour.
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.filePath("config")));
+    QDir().mkpath(dir.filePath("config/velmora/sane-options"));
+    {
+        QFile options(dir.filePath("config/velmora/sane-options/test:0"));
+        options.open(QIODevice::WriteOnly);
+        options.write("source=Automatic Document Feeder\nmode=Color\n");
+    }
+    qputenv("VELMORA_TWAIN_DSM", TWAIN_DSM);
+    qputenv("VELMORA_TWAIN_SOURCES", SANE_SOURCES);
+
+    VelmoraApplication app(argc, argv);
+    const QString out = dir.filePath("kopie.pdf");
+    Run("lpadmin", {"-p", Queue, "-E", "-v", "file://" + out, "-m",
+                    "lsb/usr/cupsfilters/Generic-PDF_Printer-PDF.ppd", "-o", "PageSize=A4"});
+    Run("lpadmin", {"-d", Queue});
+
+    // The scan alone: scanimage's batch of the same sheets, same options.
+    const QStringList scanOptions = {
+        "-d",          "test:0", "--source",     "Automatic Document Feeder",
+        "--mode",      "Color",  "--resolution", "300",
+        "-x",          "210",    "-y",           "297",
+        "--format=pnm"};
+    QElapsedTimer t;
+    t.start();
+    Run("scanimage", scanOptions + QStringList{"--batch=" + dir.filePath("all%d.pnm")});
+    const double scanAll = t.nsecsElapsed() / 1e6;
+    const int sheets =
+        static_cast<int>(QDir(dir.path()).entryList({"all*.pnm"}, QDir::Files).size());
+    t.restart();
+    Run("scanimage",
+        scanOptions + QStringList{"--batch=" + dir.filePath("three%d.pnm"), "--batch-count=3"});
+    const double scanThree = t.nsecsElapsed() / 1e6;
+
+    TMainForm form;
+    form.show();
+    // Only the page just scanned is printed after each page: "Seiten" with the current page,
+    // which the window presets to every new picture.
+    form.findChild<QRadioButton*>(QStringLiteral("SelPagesBtn"))->setChecked(true);
+    form.findChild<QLineEdit*>(QStringLiteral("PagesEdit"))->setText(QStringLiteral("1"));
+    form.pic->ScannerDPI = {300, 300};
+    QCoreApplication::processEvents();
+    QThread::msleep(200);
+    QCoreApplication::processEvents();
+    const double idle = Memory("VmRSS:");
+    ResetPeak();
+
+    JobClock jobs(t);
+    form.installEventFilter(&jobs);
+    t.restart();
+    form.GetPicBtnClick(form.findChild<QPushButton*>(QStringLiteral("FastCopyBtn")));
+    const double command = t.nsecsElapsed() / 1e6;
+    form.removeEventFilter(&jobs);
+    const double peak = Memory("VmHWM:");
+    const int pages = static_cast<int>(form.PicRecords.size());
+
+    std::printf("sheets in the test scanner's feeder   %d (scanimage), %d (Velmora)\n", sheets,
+                pages);
+    std::printf("print jobs seen                       %zu\n", jobs.Ends.size());
+    if (!jobs.Ends.empty())
+        std::printf("Schnellkopie to first job accepted    %8.0f ms\n", jobs.Ends[0]);
+    if (jobs.Ends.size() >= 3)
+        std::printf("Schnellkopie to third job accepted    %8.0f ms\n", jobs.Ends[2]);
+    std::printf("Schnellkopie, whole command           %8.0f ms\n", command);
+    std::printf("scanimage --batch, 3 sheets           %8.0f ms\n", scanThree);
+    std::printf("scanimage --batch, all sheets         %8.0f ms\n", scanAll);
+    if (jobs.Ends.size() >= 3)
+        std::printf("ratio third job / 3-sheet scan        %8.2f (target <= 1.5)\n",
+                    jobs.Ends[2] / scanThree);
+    std::printf("ratio whole command / whole scan      %8.2f\n", command / scanAll);
+    std::printf("peak memory above idle                %8.0f MiB = %.2f pages of %.1f MiB "
+                "(target <= 3)\n",
+                (peak - idle) / 1048576.0, (peak - idle) / PageBytes, PageBytes / 1048576.0);
+    form.close();
+    Run("lpadmin", {"-x", Queue});
+    return 0;
+}
