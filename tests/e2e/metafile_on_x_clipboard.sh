@@ -82,9 +82,9 @@ sleep 0.5
 menu() {
   xdotool windowactivate --sync "$win" 2>/dev/null || xdotool windowfocus --sync "$win"
   xdotool key --clearmodifiers alt+d
-  sleep 0.5
-  xdotool key --clearmodifiers "$1"
   sleep 1
+  xdotool key --clearmodifiers "$1"
+  sleep 1.5
 }
 menu f # Bild einfügen
 menu k # Bild kopieren
