@@ -383,6 +383,8 @@ private:
     Qt::BGMode m_bgMode = Qt::TransparentMode;
     QPainter::RenderHints m_hints;
     bool m_clipDirty = false;
+    bool m_clipped = false; // the clip last written
+    QPainterPath m_clip;
     bool m_inClipSave = false;
 };
 
@@ -800,6 +802,8 @@ bool TMetaRecordEngine::begin(QPaintDevice*) {
     m_text = {};
     ForgetSelections();
     m_clipDirty = false;
+    m_clipped = false;
+    m_clip = QPainterPath();
     WriteHeaderPlaceholder();
 
     const bool emf = Emf();
@@ -884,6 +888,16 @@ void TMetaRecordEngine::ApplyClip() {
     if (!m_clipDirty)
         return;
     m_clipDirty = false;
+    // The painter keeps the clip in its own coordinates; the metafile wants device space. A
+    // player saves and restores the painter around every record, so most changes end where
+    // they began: only a clip that really differs is written.
+    QPainter* p = painter();
+    const bool clipped = p && p->hasClipping();
+    const QPainterPath clip = clipped ? p->combinedTransform().map(p->clipPath()) : QPainterPath();
+    if (clipped == m_clipped && clip == m_clip)
+        return;
+    m_clipped = clipped;
+    m_clip = clip;
     FlushText(); // drawn under the clip before
     const bool emf = Emf();
     const qsizetype restore =
@@ -895,12 +909,8 @@ void TMetaRecordEngine::ApplyClip() {
     EndRecord(restore);
     SimpleRecord(emf ? uint32_t(Emf::EMR_SAVEDC) : uint32_t(Wmf::META_SAVEDC));
     ForgetSelections();
-
-    QPainter* p = painter();
-    if (!p || !p->hasClipping())
+    if (!clipped)
         return;
-    // The painter keeps the clip in its own coordinates; the metafile wants device space.
-    const QPainterPath clip = p->combinedTransform().map(p->clipPath());
     const QPolygonF outline = clip.toFillPolygon();
     const QRectF box = clip.boundingRect();
     const bool rectangular =

@@ -573,6 +573,25 @@ TEST(MetaRecorder, ClipsAreSetFromAFreshDeviceContext) {
     }
 }
 
+TEST(MetaRecorder, AClipThatComesBackTheSameIsNotWrittenAgain) {
+    // A player saves and restores the painter around every record.
+    const TParsed parsed =
+        Parse(Record(TMetafileKind::Emf, {100, 100},
+                     [](QPainter& p) {
+                         p.setClipRect(QRect(10, 10, 50, 50));
+                         for (int i = 0; i < 5; ++i) {
+                             p.save();
+                             p.setClipRect(QRect(10, 10, 50, 50));
+                             p.drawText(QPointF(12 + 8 * i, 40), QStringLiteral("x"));
+                             p.restore();
+                         }
+                     }),
+              TMetafileKind::Emf);
+    EXPECT_EQ(OfType(parsed, Emf::EMR_INTERSECTCLIPRECT).size(), 1u);
+    EXPECT_EQ(OfType(parsed, Emf::EMR_SAVEDC).size(), 2u);      // at the start and for the clip
+    EXPECT_EQ(OfType(parsed, Emf::EMR_EXTTEXTOUTW).size(), 1u); // the glyphs joined
+}
+
 int main(int argc, char** argv) {
     QGuiApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
