@@ -1,5 +1,7 @@
 // What one refresh of the preview costs with a 600-dpi A4 scan. The main window renders the
-// preview bitmap again on every mouse move over the picture, so this is the cost of a mouse step.
+// preview bitmap again on every mouse move over the picture, so this is the cost of a mouse step;
+// WindowDragMove and WindowDragResize measure a real drag step, mouse events through the box's
+// event path, moving the copy and resizing it.
 //
 // Each benchmark is one "step" registered through RegisterStep (milliseconds, median of five
 // runs); a step over the real main window registers the same way from main().
@@ -11,6 +13,7 @@
 #include <QApplication>
 #include <QColor>
 #include <QImage>
+#include <QMouseEvent>
 #include <QPainter>
 #include <benchmark/benchmark.h>
 #include <cstring>
@@ -172,8 +175,71 @@ void WindowMouseStep(benchmark::State& state) {
     form.close();
 }
 
+// Lays the window out as WindowMouseStep does and returns the preview box.
+QWidget* LayOutWindow(TMainForm& form) {
+    form.resize(800, 650);
+    form.show();
+    TPrinterProperties& device = *form.PrinterProps;
+    device.PrnAreaWidth = 4760;
+    device.PrnAreaHeight = 6779;
+    device.PrnAreaMMWidth = 201;
+    device.PrnAreaMMHeight = 287;
+    device.PrnDPI = {600, 600};
+    auto bitmap = std::make_unique<TBitmap>();
+    bitmap->SetImage(Page(QImage::Format_RGB888));
+    form.pic->Picture.SetGraphic(std::move(bitmap));
+    form.pic->ScannerDPI = {600, 600};
+    form.pic->xZoom = form.pic->yZoom = 0.6; // the copy lies inside the printable area
+    form.ShowZoomValues();
+    form.FormResize();
+    form.UpdatePicInfo(true);
+    form.PaintPanelResize();
+    return form.findChild<QWidget*>(QStringLiteral("PreviewPaintBox"));
+}
+
+void SendMouse(QWidget* box, QEvent::Type type, QPoint at, Qt::MouseButton button,
+               Qt::MouseButtons buttons) {
+    QMouseEvent event(type, QPointF(at), QPointF(box->mapToGlobal(at)), button, buttons,
+                      Qt::NoModifier);
+    QApplication::sendEvent(box, &event);
+}
+
+// One step of a real drag: a mouse move sent to the preview box while the left button is held,
+// through the application's event delivery and the box's hooks, as the user's mouse does. Each
+// step moves the copy (or its right edge, with both zooms coupled) by 2 preview pixels, back
+// and forth, so every step lays out, renders and repaints a changed preview.
+void WindowDragStep(benchmark::State& state, bool resize) {
+    TMainForm form;
+    QWidget* box = LayOutWindow(form);
+    const QPoint grab = resize ? QPoint(box->width() - 2, box->height() / 2)
+                               : QPoint(box->width() / 2, box->height() / 2);
+    SendMouse(box, QEvent::MouseMove, grab, Qt::NoButton, Qt::NoButton);
+    SendMouse(box, QEvent::MouseButtonPress, grab, Qt::LeftButton, Qt::LeftButton);
+    if (!form.Dragging || (form.DragEdges != 0) != resize) {
+        state.SkipWithError("the press did not start the drag");
+        return;
+    }
+    const QRect start = box->geometry();
+    int sign = 1;
+    for (auto _ : state) {
+        // Moving: the box follows the mouse, so the offset is relative to the grabbed point.
+        // Resizing the right edge: the box's left edge stays, so the offset is from the press.
+        SendMouse(box, QEvent::MouseMove, grab + QPoint(2 * sign, sign), Qt::NoButton,
+                  Qt::LeftButton);
+        sign = resize ? -sign : (box->x() > start.x() + 40 ? -1 : box->x() < start.x() ? 1 : sign);
+        benchmark::DoNotOptimize(form.PreviewBitmap->constBits());
+    }
+    SendMouse(box, QEvent::MouseButtonRelease, grab, Qt::LeftButton, Qt::NoButton);
+    state.counters["preview_w"] = form.PreviewBitmap->width();
+    state.counters["preview_h"] = form.PreviewBitmap->height();
+    state.counters["moved_px"] = box->x() - start.x();
+    form.close();
+}
+
 void RegisterPreviewSteps() {
     RegisterStep("WindowMouseStep/RGB888", WindowMouseStep);
+    RegisterStep("WindowDragMove/RGB888", [](benchmark::State& s) { WindowDragStep(s, false); });
+    RegisterStep("WindowDragResize/RGB888", [](benchmark::State& s) { WindowDragStep(s, true); });
     const std::pair<const char*, QImage::Format> formats[] = {
         {"RGB888", QImage::Format_RGB888},
         {"Grey8", QImage::Format_Indexed8},
