@@ -103,6 +103,10 @@ private:
     // ScanPics, with the first error raised while the pages are taken in handed back in
     // Failure once the session is closed, so that the caller can still show what arrived.
     bool AcquirePics(bool Normal, int DPI, std::exception_ptr& Failure);
+    // True while an acquisition runs. Its pages are taken in (and printed, in a fast copy)
+    // with the window enabled, so that the print's progress box can be answered; a second
+    // acquisition or scanner choice meanwhile would close the scanner under the first.
+    bool Acquiring = false;
 
 public:
     // =========================================================================================

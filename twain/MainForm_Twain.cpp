@@ -30,6 +30,8 @@ void TMainForm::SetupTwainHandlers() {
 }
 
 void TMainForm::GetPicBtnClick(QObject* Sender) {
+    if (Acquiring)
+        return;
     const bool fastCopy = Sender == FastCopyBtn || Sender == FastCopyItem;
     std::exception_ptr failure;
     if (AcquirePics(!fastCopy, pic->ScannerDPI.X, failure)) {
@@ -51,6 +53,13 @@ bool TMainForm::ScanPics(bool Normal, int DPI) {
 }
 
 bool TMainForm::AcquirePics(bool Normal, int DPI, std::exception_ptr& Failure) {
+    if (Acquiring)
+        return false;
+    Acquiring = true;
+    struct Done {
+        bool& flag;
+        ~Done() { flag = false; }
+    } done{Acquiring};
     TTwain& twain = *Twain;
     QWidget* Wnd = this;
     // Pages after the first get new pictures, which take the resolution asked for rather than
@@ -131,6 +140,8 @@ bool TMainForm::AcquirePics(bool Normal, int DPI, std::exception_ptr& Failure) {
 }
 
 void TMainForm::MScannersettingsClick() {
+    if (Acquiring)
+        return;
     if (!Twain->SelectImageSource(this))
         ShowMessage(this, QStringLiteral("Eingabegerät kann nicht ausgewählt werden!"),
                     QStringLiteral("Fehler"), MsgIcon::Warning);

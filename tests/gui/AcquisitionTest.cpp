@@ -21,6 +21,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
+#include <functional>
 
 namespace {
 
@@ -43,6 +44,8 @@ public:
         return m_recorder.OpenFile(parent, request);
     }
     bool SaveFile(QWidget* parent, FileDialogRequest& request) override {
+        if (WhilePrinting)
+            WhilePrinting();
         QFile f(m_log);
         const bool opened = f.open(QIODevice::ReadOnly);
         PrintedWhileEnabled << (opened && !QString::fromLatin1(f.readAll()).contains(DisableDS));
@@ -55,6 +58,7 @@ public:
         return m_recorder.PrinterSetup(parent, printer, title);
     }
     QList<bool> PrintedWhileEnabled;
+    std::function<void()> WhilePrinting;
 
 private:
     DialogRecorder& m_recorder;
@@ -228,6 +232,31 @@ private slots:
         }
         QCOMPARE(form->pic, pics[2]);
         QCOMPARE(form->Twain->GetState(), 1);
+    }
+
+    // The window takes input while a fast copy prints (the print's progress box needs it); a
+    // second acquisition or scanner choice started meanwhile does nothing.
+    void NoSecondAcquisitionWhileOneRuns() {
+        Scenario("page = 40x30 24 gradient 300\npage = 50x30 24 gradient 300");
+        BitmapTarget();
+        PrintWatch watch(*dialogs, LogPath());
+        int nested = 0;
+        watch.WhilePrinting = [&] {
+            ++nested;
+            form->GetPicBtnClick(Child<QPushButton>(*form, "FastCopyBtn"));
+            form->GetPicBtnClick(Child<QToolButton>(*form, "GetPicBtn"));
+            form->MScannersettingsClick();
+            QVERIFY(!form->ScanPics(true, 300));
+            QCOMPARE(form->Twain->GetState(), 5);
+        };
+        Child<QPushButton>(*form, "FastCopyBtn")->click();
+        QCOMPARE(nested, 2);
+        QCOMPARE(Pics().size(), 2);
+        QCOMPARE(Log().filter(QStringLiteral("0001 0003 0401")).size(), 1);
+        QCOMPARE(form->Twain->GetState(), 1);
+        // Afterwards the next one runs.
+        Child<QPushButton>(*form, "FastCopyBtn")->click();
+        QCOMPARE(Pics().size(), 4);
     }
 
     // A normal acquisition prints nothing, and a scan while the current picture holds an image
