@@ -5,6 +5,7 @@
 #include "dsm/SelectDialog.h"
 #include "dsm/SourceList.h"
 #include "dsm/VelmoraDsm.h"
+#include "platform/MemBlock.h"
 #include "twain/twainh.h"
 
 #include <QCoreApplication>
@@ -17,7 +18,6 @@
 #include <mutex>
 #include <new>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 extern "C" TW_UINT16 DSM_Entry(pTW_IDENTITY pOrigin, pTW_IDENTITY pDest, TW_UINT32 DG,
@@ -27,61 +27,23 @@ namespace {
 
 // ---- Memory: blocks handed between sources and applications ----
 
-struct MemoryRegistry {
-    struct Block {
-        std::size_t size;
-        int locks;
-    };
-    std::mutex mutex;
-    std::unordered_map<void*, Block> blocks;
-};
-
-MemoryRegistry& Memory() {
-    // Never destroyed: a source may free a block from a static destructor at exit.
-    static MemoryRegistry* registry = new MemoryRegistry;
-    return *registry;
-}
-
+// The manager's blocks live in the registry of platform/MemBlock, its own copy inside this
+// library. A handle that is not one of them is left alone: freeing it could corrupt the heap,
+// and a wrong handle from a source must not bring the application down.
 TW_HANDLE MemAllocate(TW_UINT32 size) {
-    void* p = std::calloc(size == 0 ? 1 : size, 1);
-    if (!p)
-        return nullptr;
-    MemoryRegistry& m = Memory();
-    std::lock_guard<std::mutex> lock(m.mutex);
-    m.blocks[p] = MemoryRegistry::Block{size, 0};
-    return p;
+    return MemBlock::Alloc(size);
 }
 
-// A handle that is not one of our blocks is left alone: freeing it could corrupt the heap, and a
-// wrong handle from a source must not bring the application down.
 void MemFree(TW_HANDLE handle) {
-    MemoryRegistry& m = Memory();
-    {
-        std::lock_guard<std::mutex> lock(m.mutex);
-        auto it = m.blocks.find(handle);
-        if (it == m.blocks.end())
-            return;
-        m.blocks.erase(it);
-    }
-    std::free(handle);
+    MemBlock::Free(handle);
 }
 
 TW_MEMREF MemLock(TW_HANDLE handle) {
-    MemoryRegistry& m = Memory();
-    std::lock_guard<std::mutex> lock(m.mutex);
-    auto it = m.blocks.find(handle);
-    if (it == m.blocks.end())
-        return nullptr;
-    ++it->second.locks;
-    return handle;
+    return MemBlock::Lock(handle);
 }
 
 void MemUnlock(TW_HANDLE handle) {
-    MemoryRegistry& m = Memory();
-    std::lock_guard<std::mutex> lock(m.mutex);
-    auto it = m.blocks.find(handle);
-    if (it != m.blocks.end() && it->second.locks > 0)
-        --it->second.locks;
+    MemBlock::Unlock(handle);
 }
 
 TW_ENTRYPOINT EntryPoints() {
@@ -406,16 +368,11 @@ DSM_Entry(pTW_IDENTITY pOrigin, pTW_IDENTITY pDest, TW_UINT32 DG, TW_UINT16 DAT,
 }
 
 extern "C" __attribute__((visibility("default"))) std::size_t VelmoraDSM_BlockSize(void* handle) {
-    MemoryRegistry& m = Memory();
-    std::lock_guard<std::mutex> lock(m.mutex);
-    auto it = m.blocks.find(handle);
-    return it == m.blocks.end() ? 0 : it->second.size;
+    return MemBlock::Size(handle);
 }
 
 extern "C" __attribute__((visibility("default"))) std::size_t VelmoraDSM_LiveBlocks() {
-    MemoryRegistry& m = Memory();
-    std::lock_guard<std::mutex> lock(m.mutex);
-    return m.blocks.size();
+    return MemBlock::LiveBlocks();
 }
 
 extern "C" __attribute__((visibility("default"))) void
