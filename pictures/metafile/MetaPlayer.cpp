@@ -7,12 +7,15 @@
 
 #include <QBuffer>
 #include <QFontMetricsF>
+#include <QGlyphRun>
 #include <QHash>
 #include <QImageReader>
+#include <QLinearGradient>
 #include <QPaintEngine>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPainterPathStroker>
+#include <QRawFont>
 #include <QStringDecoder>
 #include <QtMath>
 #include <algorithm>
@@ -396,8 +399,18 @@ private:
     void DrawImagePart(const QRectF& dest, const QRectF& source, const QImage& image, uint32_t rop,
                        qreal opacity);
     void PatBlt(const QRectF& dest, uint32_t rop);
+    void FillLogical(const QPainterPath& path, const QBrush& brush);
+    void GradientFill(const TMetaReader& rec);
+    // A face at TextPixels, with what text layout needs of it; kept for the whole drawing.
+    struct TFace {
+        QFont Font;
+        QRawFont Raw;
+        qreal Ascent = 0, Descent = 0, AverageWidth = 0;
+    };
+    static constexpr int TextPixels = 64;
+    const TFace& FaceFor(const TFontSpec& spec);
     QFont MakeFont(qreal em) const;
-    qreal EmSize() const;
+    qreal EmSize(const TFace& face) const;
 
     // --- records --------------------------------------------------------------------------------
     void WmfRecord(const TMetaReader& rec, uint16_t function);
@@ -420,7 +433,7 @@ private:
     std::unordered_map<uint32_t, TObject> m_emfObjects;
     bool m_inPath = false;
     QPainterPath m_path; // device space
-    mutable QHash<QString, qreal> m_cellPerEm;
+    QHash<QString, TFace> m_faces;
 };
 
 QTransform TPlayer::Page() const {
@@ -766,24 +779,36 @@ void TPlayer::ArcShape(const QRectF& rawBox, QPointF start, QPointF end, int kin
         m_s.Position = path.currentPosition();
 }
 
-qreal TPlayer::EmSize() const {
+qreal TPlayer::EmSize(const TFace& face) const {
     const int h = m_s.Font.Height;
     if (h < 0)
         return -qreal(h);
     if (h > 0) {
         // Cell height: the em is the cell less the internal leading.
-        auto it = m_cellPerEm.find(m_s.Font.Face);
-        if (it == m_cellPerEm.end()) {
-            QFont probe = MakeFont(1000);
-            const QFontMetricsF fm(probe);
-            const qreal cell = fm.ascent() + fm.descent();
-            it = m_cellPerEm.insert(m_s.Font.Face, cell > 0 ? cell / 1000 : 1);
-        }
-        return h / *it;
+        const qreal cell = face.Ascent + face.Descent;
+        return cell > 0 ? qreal(h) * TextPixels / cell : h;
     }
     // No height: the reference device's default of 16 pixels.
     const qreal scale = std::sqrt(std::abs(Logical().determinant()));
     return scale > 0 ? 16 / scale : 16;
+}
+
+const TPlayer::TFace& TPlayer::FaceFor(const TFontSpec& spec) {
+    const QString key = spec.Face + QLatin1Char('|') + QString::number(spec.Weight) +
+                        QLatin1Char(spec.Italic ? 'i' : 'n');
+    auto it = m_faces.find(key);
+    if (it != m_faces.end())
+        return *it;
+    if (m_faces.size() > 256)
+        m_faces.clear();
+    TFace face;
+    face.Font = MakeFont(TextPixels);
+    face.Raw = QRawFont::fromFont(face.Font);
+    const QFontMetricsF metrics(face.Font);
+    face.Ascent = metrics.ascent();
+    face.Descent = metrics.descent();
+    face.AverageWidth = metrics.averageCharWidth();
+    return *m_faces.insert(key, face);
 }
 
 QFont TPlayer::MakeFont(qreal pixels) const {
@@ -793,13 +818,14 @@ QFont TPlayer::MakeFont(qreal pixels) const {
         face.compare(QLatin1String("MS Sans Serif"), Qt::CaseInsensitive) == 0)
         face = QStringLiteral("Liberation Sans");
     QFont font(face);
-    font.setPixelSize(std::clamp(qRound(pixels), 1, MaxFontPixels));
+    font.setPixelSize(int(std::clamp<qreal>(std::round(pixels), 1, MaxFontPixels)));
     if (f.Weight > 0)
-        font.setWeight(QFont::Weight(std::clamp((f.Weight + 50) / 100 * 100, 100, 900)));
+        font.setWeight(QFont::Weight((std::clamp(f.Weight, 100, 900) + 50) / 100 * 100));
     font.setItalic(f.Italic);
-    font.setUnderline(f.Underline);
-    font.setStrikeOut(f.StrikeOut);
     font.setKerning(false);
+    // Metafile text is placed by its own advances at any scale: hinting would only cost time
+    // (the TrueType interpreter dominated drawing a page of text) and move glyphs.
+    font.setHintingPreference(QFont::PreferNoHinting);
     return font;
 }
 
@@ -817,30 +843,42 @@ void TPlayer::TextOut(QPointF ref, const QString& rawText, const QVector<qreal>&
     }
     if (text.isEmpty())
         return;
-    const qreal em = EmSize();
-    const qreal scale = LogicalScale();
-    if (!(em > 0) || !(scale > 0))
+    const TFace& face = FaceFor(m_s.Font);
+    const qreal em = EmSize(face);
+    if (!(em > 0) || !std::isfinite(em))
         return;
-    QFont font = MakeFont(em * scale);
-    const qreal k = font.pixelSize() / em; // drawing units per logical unit
-    const QFontMetricsF fm(font);
-    if (m_s.Font.Width > 0 && fm.averageCharWidth() > 0) {
-        const int stretch = qRound(100 * m_s.Font.Width * k / fm.averageCharWidth());
-        font.setStretch(std::clamp(stretch, 1, 4000));
-    }
-    const QFontMetricsF metrics(font);
+    // Drawing units: the font at TextPixels, k per logical unit. A font width other than the
+    // face's own stretches the glyphs, not their places.
+    const qreal k = TextPixels / em;
+    qreal stretch = 1;
+    if (m_s.Font.Width > 0 && face.AverageWidth > 0)
+        stretch = std::clamp<qreal>(m_s.Font.Width * k / face.AverageWidth, 0.01, 100);
 
+    QVector<quint32> glyphs;
+    bool raw = face.Raw.isValid();
+    if (raw) {
+        glyphs = face.Raw.glyphIndexesForString(text);
+        raw = glyphs.size() == text.size();
+        for (int i = 0; raw && i < text.size(); ++i)
+            raw = glyphs[i] != 0 || text[i].unicode() < 0x20 || text[i].isLowSurrogate();
+    }
+    QVector<QPointF> natural;
+    if (raw)
+        natural = face.Raw.advancesForGlyphIndexes(glyphs);
+    const QFontMetricsF metrics(face.Font);
     std::vector<qreal> advances; // drawing units, per character
+    advances.reserve(std::size_t(text.size()));
     qreal total = 0;
-    if (!dx.isEmpty()) {
-        advances.reserve(std::size_t(text.size()));
-        for (int i = 0; i < text.size(); ++i) {
-            const qreal a = i < dx.size() ? dx[i] * k : metrics.horizontalAdvance(text[i]);
-            advances.push_back(a);
-            total += a;
-        }
-    } else {
-        total = metrics.horizontalAdvance(text);
+    for (int i = 0; i < text.size(); ++i) {
+        qreal a;
+        if (i < dx.size())
+            a = dx[i] * k;
+        else if (raw)
+            a = natural[i].x() * stretch;
+        else
+            a = metrics.horizontalAdvance(text[i]) * stretch;
+        advances.push_back(a);
+        total += a;
     }
     const bool updateCp = (m_s.TextAlign & TA_UPDATECP) != 0;
     const QPointF origin = updateCp ? m_s.Position : ref;
@@ -859,26 +897,23 @@ void TPlayer::TextOut(QPointF ref, const QString& rawText, const QVector<qreal>&
     case TA_BASELINE:
         break;
     case TA_BOTTOM:
-        y0 = -metrics.descent();
+        y0 = -face.Descent;
         break;
     default:
-        y0 = metrics.ascent();
+        y0 = face.Ascent;
         break;
     }
     // Text stays upright on the device whatever the mapping: drawing units run right and down as
     // on the device, turned by the escapement.
     const qreal flip = Mirrored() ? -1 : 1;
-    const QTransform local = QTransform().rotate(-m_s.Font.Escapement / 10.0) *
-                             QTransform::fromScale(1 / k, flip / k) *
-                             QTransform::fromTranslate(origin.x(), origin.y()) * logical;
+    const QTransform toLogical = QTransform().rotate(-m_s.Font.Escapement / 10.0) *
+                                 QTransform::fromScale(1 / k, flip / k) *
+                                 QTransform::fromTranslate(origin.x(), origin.y());
+    const QTransform local = toLogical * logical;
     if (!Finite(local))
         return;
-    if (updateCp && (m_s.TextAlign & TA_HORZ_MASK) != TA_RIGHT) {
-        const QTransform back = QTransform().rotate(-m_s.Font.Escapement / 10.0) *
-                                QTransform::fromScale(1 / k, flip / k) *
-                                QTransform::fromTranslate(origin.x(), origin.y());
-        m_s.Position = back.map(QPointF(x0 + total, 0));
-    }
+    if (updateCp && (m_s.TextAlign & TA_HORZ_MASK) != TA_RIGHT)
+        m_s.Position = toLogical.map(QPointF(x0 + total, 0));
     if (!SetRop())
         return;
     m_p.save();
@@ -889,25 +924,70 @@ void TPlayer::TextOut(QPointF ref, const QString& rawText, const QVector<qreal>&
     }
     m_p.setWorldTransform(local);
     if (m_s.BkMode == OPAQUE && !(rect && (options & ETO_OPAQUE)))
-        m_p.fillRect(QRectF(x0, y0 - metrics.ascent(), total, metrics.ascent() + metrics.descent()),
-                     m_s.BkColor);
-    m_p.setFont(font);
-    m_p.setPen(m_s.Rop2 == R2_BLACK   ? QColor(Qt::black)
-               : m_s.Rop2 == R2_WHITE ? QColor(Qt::white)
-                                      : m_s.TextColor);
-    if (advances.empty()) {
-        m_p.drawText(QPointF(x0, y0), text);
+        m_p.fillRect(QRectF(x0, y0 - face.Ascent, total, face.Ascent + face.Descent), m_s.BkColor);
+    const QColor colour = m_s.Rop2 == R2_BLACK   ? QColor(Qt::black)
+                          : m_s.Rop2 == R2_WHITE ? QColor(Qt::white)
+                                                 : m_s.TextColor;
+    const QTransform glyphSpace = QTransform::fromScale(stretch, 1) * local;
+    // Glyphs far larger than the font size or stretched very unevenly are drawn as outlines: the
+    // glyph cache would otherwise render bitmaps of any size the mapping asks for.
+    const qreal stretchX = std::hypot(glyphSpace.m11(), glyphSpace.m12());
+    const qreal stretchY = std::hypot(glyphSpace.m21(), glyphSpace.m22());
+    const qreal largest = std::max(stretchX, stretchY) * TextPixels;
+    const qreal smallest = std::min(stretchX, stretchY) * TextPixels;
+    const bool outlines = largest > 512 || largest > 4 * smallest ||
+                          std::abs(local.dx()) > MaxDeviceCoordinate ||
+                          std::abs(local.dy()) > MaxDeviceCoordinate;
+    m_p.setWorldTransform(glyphSpace);
+    m_p.setPen(colour);
+    QPainterPath outline;
+    if (raw) {
+        QVector<QPointF> positions;
+        positions.reserve(glyphs.size());
+        qreal x = x0;
+        for (int i = 0; i < glyphs.size(); ++i) {
+            positions.append(QPointF(x / stretch, y0));
+            x += advances[std::size_t(i)];
+        }
+        if (outlines) {
+            for (int i = 0; i < glyphs.size(); ++i) {
+                QPainterPath glyph = face.Raw.pathForGlyph(glyphs[i]);
+                glyph.translate(positions[i]);
+                outline.addPath(glyph);
+            }
+        } else {
+            QGlyphRun run;
+            run.setRawFont(face.Raw);
+            run.setGlyphIndexes(glyphs);
+            run.setPositions(positions);
+            run.setUnderline(m_s.Font.Underline);
+            run.setStrikeOut(m_s.Font.StrikeOut);
+            m_p.drawGlyphRun(QPointF(), run);
+        }
     } else {
+        // Characters the face lacks: Qt's own text drawing finds another font for them.
+        QFont font = face.Font;
+        font.setUnderline(m_s.Font.Underline);
+        font.setStrikeOut(m_s.Font.StrikeOut);
+        m_p.setFont(font);
         qreal x = x0;
         for (int i = 0; i < text.size(); ++i) {
-            int n = 1;
-            if (text[i].isHighSurrogate() && i + 1 < text.size())
-                n = 2;
-            m_p.drawText(QPointF(x, y0), text.mid(i, n));
+            const int n = text[i].isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
+            const QPointF at(x / stretch, y0);
+            if (outlines)
+                outline.addText(at, font, text.mid(i, n));
+            else
+                m_p.drawText(at, text.mid(i, n));
             for (int j = 0; j < n; ++j)
                 x += advances[std::size_t(i + j)];
             i += n - 1;
         }
+    }
+    if (outlines) {
+        const QRectF onDevice = glyphSpace.mapRect(outline.controlPointRect());
+        if (std::max({std::abs(onDevice.left()), std::abs(onDevice.right()),
+                      std::abs(onDevice.top()), std::abs(onDevice.bottom())}) < MaxDeviceCoordinate)
+            m_p.fillPath(outline, colour);
     }
     m_p.restore();
 }
@@ -964,11 +1044,26 @@ void TPlayer::DrawImagePart(const QRectF& dest, const QRectF& source, const QIma
     default:
         break;
     }
+    // Of a bitmap reaching far beyond the device only the pixels the device shows are drawn: the
+    // rasteriser's fixed-point coordinates cannot hold the rest.
+    QRectF part = source;
+    const auto far = [](const QRectF& r) {
+        return std::max({std::abs(r.left()), std::abs(r.right()), std::abs(r.top()),
+                         std::abs(r.bottom())}) > MaxDeviceCoordinate;
+    };
+    if (far(t.mapRect(part))) {
+        const QRectF seen = t.inverted().mapRect(m_deviceRect.adjusted(-2, -2, 2, 2));
+        part = QRectF(QPointF(std::floor(seen.left()), std::floor(seen.top())),
+                      QPointF(std::ceil(seen.right()), std::ceil(seen.bottom()))) &
+               source;
+        if (part.isEmpty() || far(t.mapRect(part)))
+            return;
+    }
     m_p.save();
     m_p.setCompositionMode(mode);
     m_p.setOpacity(opacity);
     m_p.setWorldTransform(t);
-    m_p.drawImage(source, drawn, source);
+    m_p.drawImage(part, drawn, part);
     m_p.restore();
 }
 
@@ -1006,6 +1101,61 @@ void TPlayer::PatBlt(const QRectF& dest, uint32_t rop) {
         break;
     }
     m_p.restore();
+}
+
+void TPlayer::FillLogical(const QPainterPath& path, const QBrush& brush) {
+    const QTransform t = ToPainter();
+    if (m_inPath || !Finite(t))
+        return;
+    const QRectF onDevice = t.mapRect(path.controlPointRect());
+    if (std::max({std::abs(onDevice.left()), std::abs(onDevice.right()), std::abs(onDevice.top()),
+                  std::abs(onDevice.bottom())}) > MaxDeviceCoordinate)
+        return;
+    m_p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    m_p.setWorldTransform(t);
+    m_p.fillPath(path, brush);
+}
+
+// Rectangles shaded from one corner's colour to the other's, horizontally or vertically;
+// triangles are filled with the mean of their corners' colours.
+void TPlayer::GradientFill(const TMetaReader& rec) {
+    const uint32_t vertices = rec.U32(24), count = rec.U32(28), mode = rec.U32(32);
+    rec.Need(36, qsizetype(vertices) * 16);
+    const auto point = [&](uint32_t i) {
+        const qsizetype at = 36 + 16 * qsizetype(i);
+        return QPointF(rec.I32(at), rec.I32(at + 4));
+    };
+    const auto colour = [&](uint32_t i) {
+        const qsizetype at = 36 + 16 * qsizetype(i);
+        return QColor(rec.U16(at + 8) >> 8, rec.U16(at + 10) >> 8, rec.U16(at + 12) >> 8);
+    };
+    qsizetype at = 36 + qsizetype(vertices) * 16;
+    const qsizetype size = mode == Emf::GRADIENT_FILL_TRIANGLE ? 12 : 8;
+    rec.Need(at, qsizetype(count) * size);
+    for (uint32_t k = 0; k < count; ++k, at += size) {
+        QPainterPath path;
+        if (mode == Emf::GRADIENT_FILL_TRIANGLE) {
+            const uint32_t a = rec.U32(at), b = rec.U32(at + 4), c = rec.U32(at + 8);
+            if (a >= vertices || b >= vertices || c >= vertices)
+                continue;
+            path.addPolygon(QPolygonF{point(a), point(b), point(c)});
+            const QColor ca = colour(a), cb = colour(b), cc = colour(c);
+            FillLogical(path, QColor((ca.red() + cb.red() + cc.red()) / 3,
+                                     (ca.green() + cb.green() + cc.green()) / 3,
+                                     (ca.blue() + cb.blue() + cc.blue()) / 3));
+            continue;
+        }
+        const uint32_t ul = rec.U32(at), lr = rec.U32(at + 4);
+        if (ul >= vertices || lr >= vertices)
+            continue;
+        const QPointF p = point(ul), q = point(lr);
+        path.addRect(QRectF(p, q).normalized());
+        QLinearGradient gradient(p, mode == Emf::GRADIENT_FILL_RECT_H ? QPointF(q.x(), p.y())
+                                                                      : QPointF(p.x(), q.y()));
+        gradient.setColorAt(0, colour(ul));
+        gradient.setColorAt(1, colour(lr));
+        FillLogical(path, gradient);
+    }
 }
 
 void TPlayer::SelectObject(const TObject& object) {
@@ -1783,7 +1933,7 @@ void TPlayer::EmfRecord(const TMetaReader& rec, uint32_t type) {
         TObject o;
         if (type == Emf::EMR_CREATEPEN) {
             o.Kind = TObject::Pen;
-            o.PenSpec = TPenSpec{rec.U32(12), qreal(std::abs(rec.I32(16))), Colour(rec.U32(24))};
+            o.PenSpec = TPenSpec{rec.U32(12), std::abs(qreal(rec.I32(16))), Colour(rec.U32(24))};
         } else if (type == Emf::EMR_EXTCREATEPEN) {
             o.Kind = TObject::Pen;
             o.PenSpec = TPenSpec{rec.U32(28), qreal(rec.U32(32)), Colour(rec.U32(40))};
@@ -1809,8 +1959,8 @@ void TPlayer::EmfRecord(const TMetaReader& rec, uint32_t type) {
             o.Kind = TObject::Font;
             TFontSpec& f = o.FontSpec;
             f.Height = rec.I32(12);
-            f.Width = std::abs(rec.I32(16));
-            f.Escapement = rec.I32(20);
+            f.Width = int(std::min<qreal>(std::abs(qreal(rec.I32(16))), INT32_MAX));
+            f.Escapement = rec.I32(20) % 3600; // whole turns change nothing
             f.Weight = rec.I32(28);
             f.Italic = rec.U8(32) != 0;
             f.Underline = rec.U8(33) != 0;
@@ -1882,8 +2032,8 @@ void TPlayer::EmfRecord(const TMetaReader& rec, uint32_t type) {
     }
     case Emf::EMR_ROUNDRECT: {
         QPainterPath path;
-        path.addRoundedRect(EmfRect(rec, 8).normalized(), std::abs(rec.I32(24)) / 2.0,
-                            std::abs(rec.I32(28)) / 2.0);
+        path.addRoundedRect(EmfRect(rec, 8).normalized(), std::abs(qreal(rec.I32(24))) / 2.0,
+                            std::abs(qreal(rec.I32(28))) / 2.0);
         DrawShape(path, true, true);
         break;
     }
@@ -1954,6 +2104,9 @@ void TPlayer::EmfRecord(const TMetaReader& rec, uint32_t type) {
         m_s.Brush = brush;
         break;
     }
+    case Emf::EMR_GRADIENTFILL:
+        GradientFill(rec);
+        break;
     case Emf::EMR_BITBLT:
     case Emf::EMR_STRETCHBLT:
     case Emf::EMR_ALPHABLEND:

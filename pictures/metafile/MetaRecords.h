@@ -250,6 +250,13 @@ enum PointType : uint8_t {
     PT_MOVETO = 0x06,
 };
 
+// EMR_GRADIENTFILL modes.
+enum GradientFill : uint32_t {
+    GRADIENT_FILL_RECT_H = 0,
+    GRADIENT_FILL_RECT_V = 1,
+    GRADIENT_FILL_TRIANGLE = 2,
+};
+
 // EMR_ALPHABLEND's blend function.
 constexpr uint8_t AC_SRC_OVER = 0x00;
 constexpr uint8_t AC_SRC_ALPHA = 0x01;

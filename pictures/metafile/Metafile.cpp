@@ -31,8 +31,9 @@ QSize PictureSize(double width, double height) {
     scale = std::min(scale, MaxSide / std::max(height, 1.0));
     if (width * height * scale * scale > MaxPixels)
         scale = std::sqrt(MaxPixels / (width * height));
-    const int w = qRound(width * scale);
-    const int h = qRound(height * scale);
+    // Shrunk sizes round down, so that they stay within the limits.
+    const int w = scale < 1 ? int(width * scale) : qRound(width);
+    const int h = scale < 1 ? int(height * scale) : qRound(height);
     if (w < 1 || h < 1)
         Invalid();
     return QSize(w, h);

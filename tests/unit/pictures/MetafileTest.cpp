@@ -6,11 +6,14 @@
 #include "pictures/metafile/MetaRecords.h"
 #include "platform/Errors.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
 #include <QImage>
+#include <QPageSize>
 #include <QPainter>
+#include <QPdfWriter>
 #include <QtEndian>
 #include <gtest/gtest.h>
 #include <initializer_list>
@@ -202,6 +205,31 @@ QByteArray Dib24(int w, int h) {
     return d;
 }
 
+// Creates and selects font 1: Liberation Sans of `height` (logical units) and `width`.
+void SelectFont(TEmf& e, int height, int width = 0) {
+    QByteArray font;
+    Put32(font, height);
+    Put32(font, width);
+    for (int i = 0; i < 3; ++i)
+        Put32(font, 0); // escapement, orientation, weight
+    Put32(font, 0);     // italic, underline, strikeout, charset
+    Put32(font, 0);
+    for (QChar c : QStringLiteral("Liberation Sans"))
+        Put16(font, c.unicode());
+    font.append(QByteArray(64 - 30, '\0'));
+    font.append(QByteArray(320 - 92, '\0'));
+    e.Rec(Emf::EMR_EXTCREATEFONTINDIRECTW, {1}, font);
+    e.Rec(Emf::EMR_SELECTOBJECT, {1});
+}
+
+// Text "Ab" at (x, y), top-aligned.
+void TextAb(TEmf& e, int x, int y) {
+    QByteArray tail;
+    Put16(tail, 'A');
+    Put16(tail, 'b');
+    e.Rec(Emf::EMR_EXTTEXTOUTW, {0, 0, 0, 0, 1, 0, 0, x, y, 2, 76, 0, 0, 0, 0, 0, 0}, tail);
+}
+
 constexpr uint32_t Red = 0x0000FF, Blue = 0xFF0000, Green = 0x00FF00;
 
 QRgb At(const QImage& image, int x, int y) {
@@ -364,6 +392,18 @@ TEST(MetafileTest, RecordsDrawWhereTheMappingPutsThem) {
         cases.push_back({"path with hole", e.Bytes(), {10, 10}, {50, 50}});
     }
     {
+        // A clip path, intersected with a clip rectangle: only their common part is drawn.
+        TEmf e;
+        fill(e, Red);
+        e.Rec(Emf::EMR_INTERSECTCLIPRECT, {0, 0, 96, 48});
+        e.Rec(Emf::EMR_BEGINPATH, {});
+        e.Rec(Emf::EMR_POLYGON, {0, 0, 48, 96, 3, 0, 0, 48, 0, 0, 96});
+        e.Rec(Emf::EMR_ENDPATH, {});
+        e.Rec(Emf::EMR_SELECTCLIPPATH, {Gdi::RGN_AND});
+        e.Rec(Emf::EMR_RECTANGLE, {0, 0, 96, 96});
+        cases.push_back({"clip path", e.Bytes(), {10, 10}, {40, 40}});
+    }
+    {
         // A bitmap with a negative width is mirrored: its red half lands on the right.
         TEmf e;
         const QByteArray dib = Dib24(8, 8);
@@ -407,18 +447,7 @@ TEST(MetafileTest, RecordsDrawWhereTheMappingPutsThem) {
 TEST(MetafileTest, TextIsDrawnUprightWithItsAdvances) {
     const auto text = [](bool yUp) {
         TEmf e;
-        QByteArray font;
-        Put32(font, yUp ? 500 : -20); // height
-        for (int i = 0; i < 4; ++i)
-            Put32(font, 0);
-        Put32(font, 0); // italic, underline, strikeout, charset
-        Put32(font, 0);
-        for (QChar c : QStringLiteral("Liberation Sans"))
-            Put16(font, c.unicode());
-        font.append(QByteArray(64 - 30, '\0'));
-        font.append(QByteArray(320 - 92, '\0'));
-        e.Rec(Emf::EMR_EXTCREATEFONTINDIRECTW, {1}, font);
-        e.Rec(Emf::EMR_SELECTOBJECT, {1});
+        SelectFont(e, yUp ? 500 : -20);
         e.Rec(Emf::EMR_SETTEXTCOLOR, {Blue});
         e.Rec(Emf::EMR_SETBKMODE, {Gdi::TRANSPARENT});
         e.Rec(Emf::EMR_SETTEXTALIGN, {Gdi::TA_TOP});
@@ -484,6 +513,39 @@ TEST(MetafileTest, DrawComposesThePaintersTransformAndClip) {
     EXPECT_EQ(At(image, 120, 100), 0x00FF00u); // below the painter's clip
     EXPECT_EQ(At(image, 180, 20), 0x00FF00u);  // right half: nothing drawn, paper shows
     EXPECT_EQ(At(image, 50, 20), 0x00FF00u);   // left of the translated target
+}
+
+// On a printer page the picture stays vectors: shapes and text become page drawing operators, and
+// only a bitmap inside the metafile becomes an image.
+TEST(MetafileTest, PrinterPagesGetVectors) {
+    const auto pdfOf = [](const TMetafile& metafile) {
+        QBuffer out;
+        out.open(QIODevice::WriteOnly);
+        QPdfWriter pdf(&out);
+        pdf.setResolution(300);
+        pdf.setPdfVersion(QPagedPaintDevice::PdfVersion_1_6);
+        pdf.setPageSize(QPageSize(QPageSize::A4));
+        QPainter painter(&pdf);
+        metafile.Draw(painter, QRect(100, 100, 2000, 2000));
+        painter.end();
+        return out.data();
+    };
+    TEmf shapes;
+    shapes.Rec(Emf::EMR_CREATEBRUSHINDIRECT, {1, Gdi::BS_SOLID, Red, 0});
+    shapes.Rec(Emf::EMR_SELECTOBJECT, {1});
+    shapes.Rec(Emf::EMR_RECTANGLE, {10, 10, 50, 50});
+    shapes.Rec(Emf::EMR_ELLIPSE, {40, 40, 90, 80});
+    shapes.Rec(Emf::EMR_POLYLINE16, {0, 0, 0, 0, 3, 0x00100010, 0x00500020, 0x00100060});
+    const QByteArray vectors = pdfOf(TMetafile(shapes.Bytes()));
+    EXPECT_FALSE(vectors.contains("/Subtype /Image"));
+    EXPECT_LT(vectors.size(), 100 * 1024);
+    TEmf e;
+    const QByteArray dib = Dib24(8, 8);
+    e.Rec(Emf::EMR_STRETCHDIBITS,
+          {0, 0, 96, 96, 0, 0, 0, 0, 8, 8, 80, 40, 120, int(dib.size()) - 40, 0, Gdi::SRCCOPY, 96,
+           96},
+          dib);
+    EXPECT_TRUE(pdfOf(TMetafile(e.Bytes())).contains("/Subtype /Image"));
 }
 
 // Header-less WMFs: the first window, else the drawing's bounding box, in the unit of a fixed map
@@ -627,6 +689,36 @@ TEST(MetafileTest, DamagedFilesFailCleanlyOrDrawPartly) {
         drawn.push_back({"huge extents", e.Bytes()});
     }
     {
+        // Glyphs the mapping or the font width stretches far, and text far off the device.
+        TEmf e;
+        redSquare(e);
+        e.Rec(Emf::EMR_SETBKMODE, {Gdi::TRANSPARENT});
+        SelectFont(e, -12, 100663296);
+        TextAb(e, 10, 50);
+        SelectFont(e, -4000);
+        TextAb(e, 0x7FFFFF00, 10);
+        e.Rec(Emf::EMR_SETMAPMODE, {Gdi::MM_ANISOTROPIC});
+        e.Rec(Emf::EMR_SETWINDOWEXTEX, {1, 1});
+        e.Rec(Emf::EMR_SETVIEWPORTEXTEX, {100000, 1});
+        TextAb(e, 0, 60);
+        drawn.push_back({"stretched glyphs", e.Bytes()});
+    }
+    {
+        // A bitmap stretched far beyond the device, then the square on a sound mapping.
+        TEmf e;
+        e.Rec(Emf::EMR_SETMAPMODE, {Gdi::MM_ANISOTROPIC});
+        e.Rec(Emf::EMR_SETWINDOWEXTEX, {1, 1});
+        e.Rec(Emf::EMR_SETVIEWPORTEXTEX, {0x7FFFFFFF, 0x7FFFFFFF});
+        const QByteArray dib = Dib24(8, 8);
+        e.Rec(Emf::EMR_STRETCHDIBITS,
+              {0, 0, 9, 9, -3, -3, 0, 0, 8, 8, 80, 40, 120, int(dib.size()) - 40, 0, Gdi::SRCCOPY,
+               9, 9},
+              dib);
+        e.Rec(Emf::EMR_SETMAPMODE, {Gdi::MM_TEXT});
+        redSquare(e);
+        drawn.push_back({"far bitmap", e.Bytes()});
+    }
+    {
         // A record whose size runs past the end of the file: the records before it draw.
         TEmf e;
         redSquare(e);
@@ -661,8 +753,8 @@ TEST(MetafileTest, DamagedFilesFailCleanlyOrDrawPartly) {
 
     // A placeable header of 32767 units at 1 per inch: the size is capped, aspect kept.
     const TMetafile huge(TWmf().Placeable(QRect(0, 0, 32767, 16383), 1));
-    EXPECT_EQ(huge.Width(), 11314);
-    EXPECT_EQ(huge.Height(), 5657);
+    EXPECT_EQ(huge.Width(), 11313);
+    EXPECT_EQ(huge.Height(), 5656);
 }
 
 int main(int argc, char** argv) {
