@@ -941,7 +941,9 @@ void TPlayer::TextOut(QPointF ref, const QString& rawText, const QVector<qreal>&
     m_p.setWorldTransform(glyphSpace);
     m_p.setPen(colour);
     QPainterPath outline;
-    if (raw) {
+    // Glyph runs are the fast way onto a bitmap; a printer or a metafile recorder gets the text
+    // itself, so that it stays text there.
+    if (raw && m_raster) {
         QVector<QPointF> positions;
         positions.reserve(glyphs.size());
         qreal x = x0;
@@ -965,11 +967,16 @@ void TPlayer::TextOut(QPointF ref, const QString& rawText, const QVector<qreal>&
             m_p.drawGlyphRun(QPointF(), run);
         }
     } else {
-        // Characters the face lacks: Qt's own text drawing finds another font for them.
+        // Qt's own text drawing, which also finds other fonts for characters the face lacks.
         QFont font = face.Font;
         font.setUnderline(m_s.Font.Underline);
         font.setStrikeOut(m_s.Font.StrikeOut);
         m_p.setFont(font);
+        if (dx.isEmpty() && stretch == 1 && !outlines) {
+            m_p.drawText(QPointF(x0, y0), text);
+            m_p.restore();
+            return;
+        }
         qreal x = x0;
         for (int i = 0; i < text.size(); ++i) {
             const int n = text[i].isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
