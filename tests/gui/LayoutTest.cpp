@@ -4,6 +4,8 @@
 #include "app/MainForm.h"
 #include "app/SpinEdits.h"
 #include "layout/PicObj.h"
+#include "pictures/metafile/MetaRecords.h"
+#include "pictures/metafile/Metafile.h"
 #include "platform/Errors.h"
 #include "tests/gui/GuiTestEnv.h"
 #include "tests/support/DialogRecorder.h"
@@ -27,6 +29,24 @@ void SetPicture(TPicProperties& p, int w, int h) {
     auto bmp = std::make_unique<TBitmap>();
     bmp->SetImage(img);
     p.Picture.SetGraphic(std::move(bmp));
+}
+
+// An EMF of one inch square that fills only its left half, red.
+QByteArray LeftHalfRedEmf() {
+    QByteArray b;
+    const auto put = [&b](std::initializer_list<uint32_t> values) {
+        for (uint32_t v : values)
+            for (int i = 0; i < 4; ++i)
+                b.append(char(v >> (8 * i)));
+    };
+    put({Emf::EMR_HEADER, 88, 0, 0, 96, 96, 0, 0,   2540, 2540, Emf::Signature,
+         0x10000,         0,  6, 4, 0,  0,  0, 960, 960,  254,  254});
+    put({Emf::EMR_CREATEBRUSHINDIRECT, 24, 1, Gdi::BS_SOLID, 0x0000FF, 0});
+    put({Emf::EMR_SELECTOBJECT, 12, 1});
+    put({Emf::EMR_SELECTOBJECT, 12, Gdi::NULL_PEN});
+    put({Emf::EMR_RECTANGLE, 24, 0, 0, 48, 96});
+    put({Emf::EMR_EOF, 20, 0, 16, 20});
+    return b;
 }
 
 } // namespace
@@ -388,6 +408,36 @@ private slots:
         LayOut(4000, 6000, 50);
         QVERIFY(form->PreviewBitmap->width() <= client.width());
         QCOMPARE(dialogs->Count(DialogRecorder::Shown::Message), 0);
+    }
+
+    // A metafile is played into the preview bitmap itself: where it draws nothing the paper
+    // colour shows, and its own colours stand beside it.
+    void metafileDrawsOnThePaperInThePreview() {
+        LayOut(100, 100, 300);
+        dialogs->ColorAnswers.push_back(QColor(255, 255, 200));
+        QTest::mouseClick(Child<QLabel>(*form, "PaperColorLabel"), Qt::LeftButton);
+        form->pic->Picture.SetGraphic(std::make_unique<TMetafile>(LeftHalfRedEmf()));
+        form->UpdatePicInfo(true);
+        form->PaintPanelResize(); // renders the preview bitmap again
+        QVERIFY(form->PreviewBitmap && !form->PreviewBitmap->isNull());
+        const QImage& preview = *form->PreviewBitmap;
+        int red = 0, paper = 0, other = 0;
+        for (int y = 0; y < preview.height(); ++y)
+            for (int x = 0; x < preview.width(); ++x) {
+                const QRgb p = preview.pixel(x, y) & 0xFFFFFF;
+                if (p == 0xFF0000)
+                    ++red;
+                else if (p == 0xFFFFC8)
+                    ++paper;
+                else
+                    ++other;
+            }
+        QVERIFY2(red > 0 && paper > 0,
+                 qPrintable(
+                     QStringLiteral("red %1, paper %2, other %3").arg(red).arg(paper).arg(other)));
+        // Antialiased edges only: the two halves are about equal.
+        QVERIFY(other < (red + paper) / 10);
+        QVERIFY(std::abs(red - paper) < (red + paper) / 5);
     }
 
     void paperColourRecoloursThePreviewOnly() {
