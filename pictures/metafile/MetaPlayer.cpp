@@ -205,12 +205,19 @@ TDib DecodeDib(const TMetaReader& info, const TMetaReader& bits, bool alpha) {
     height = std::llabs(height);
     if (width <= 0 || height <= 0 || width * height > MaxBitmapPixels)
         return dib;
+    // Compressed bits (RLE, JPEG, PNG) may claim far more pixels than they could hold: no
+    // encoding packs more than about a thousand pixels into a byte, so a claim beyond that is
+    // not decoded (a page's worth of small records would otherwise cost seconds per drawing).
+    if (width * height > std::max<long long>(1 << 20, 1100LL * bits.Size()))
+        return dib;
     if (compression == BI_JPEG || compression == BI_PNG) {
         QByteArray data(bits.Data(), bits.Size());
         QBuffer buffer(&data);
         QImageReader reader(&buffer);
         const QSize size = reader.size();
-        if (!size.isValid() || qint64(size.width()) * size.height() > MaxBitmapPixels)
+        const qint64 pixels = qint64(size.width()) * size.height();
+        if (!size.isValid() || pixels > MaxBitmapPixels ||
+            pixels > std::max<qint64>(1 << 20, 1100LL * data.size()))
             return dib;
         dib.Image = reader.read();
         dib.BottomUp = false;

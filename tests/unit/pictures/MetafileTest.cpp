@@ -674,6 +674,17 @@ TEST(MetafileTest, DamagedFilesFailCleanlyOrDrawPartly) {
         e.Rec(Emf::EMR_STRETCHDIBITS,
               {0, 0, 9, 9, 0, 0, 0, 0, 8, 8, 80, 40, 120, 0x7FFFFF00, 0, Gdi::SRCCOPY, 96, 96},
               Dib24(8, 8));
+        // An RLE bitmap of 8000 × 8000 black pixels in four bytes: not decoded at all.
+        QByteArray rle;
+        for (int v : {40, 8000, 8000})
+            Put32(rle, v);
+        Put16(rle, 1);
+        Put16(rle, 8);
+        for (int v : {int(Gdi::BI_RLE8), 4, 0, 0, 1, 0, 0})
+            Put32(rle, v); // the last one the single palette entry, black
+        rle.append("\0\x01\0\0", 4);
+        e.Rec(Emf::EMR_STRETCHDIBITS,
+              {0, 0, 96, 96, 0, 0, 0, 0, 8000, 8000, 80, 44, 124, 4, 0, Gdi::SRCCOPY, 96, 96}, rle);
         drawn.push_back({"giant bitmaps", e.Bytes()});
     }
     {
