@@ -219,6 +219,8 @@ def wmf_seeds():
         wr(0x201, *colour(0x00FFFF)), wr(0x41F, *colour(0xFF00FF), 500, 500),
         wr(0xF7, 0x300, 2, tail=bytes((255, 0, 0, 0, 0, 0, 255, 0))), wr(0x234, 4),
         wr(0x37, 0, 1, tail=bytes((0, 255, 0, 0))), wr(0x35),
+        wr(0x6FF, 0, 6, 0, 0, 34, 1, 2, 0, 0, 500, 500, 2, 0, 500, 0, 500, 2),   # region 3
+        wr(0x228, 3, 1), wr(0x12B, 3), wr(0x12C, 3),                  # fill, paint, clip
     ]
     return {"placeable.wmf": wmf(common, (0, 0, 1000, 1400), 1440),
             "headerless.wmf": wmf(common[2:]),

@@ -62,11 +62,12 @@ struct TFontSpec {
 };
 
 struct TObject {
-    enum Type { Empty, Pen, Brush, Font, Palette, Other } Kind = Empty;
+    enum Type { Empty, Pen, Brush, Font, Palette, Region, Other } Kind = Empty;
     TPenSpec PenSpec;
     TBrushSpec BrushSpec;
     TFontSpec FontSpec;
     QVector<QRgb> Colors;
+    QPainterPath Area; // a region's rectangles, logical units
 };
 
 struct TState {
@@ -1186,6 +1187,9 @@ void TPlayer::SelectObject(const TObject& object) {
     case TObject::Palette:
         m_s.Palette = object.Colors;
         break;
+    case TObject::Region: // selecting a region makes it the clip
+        CombineClip(Logical().map(object.Area), RGN_COPY);
+        break;
     default:
         break;
     }
@@ -1471,10 +1475,32 @@ void TPlayer::WmfRecord(const TMetaReader& rec, uint16_t function) {
             ApplyClip();
         }
         break;
-    case Wmf::META_SELECTCLIPREGION:
-        // Region objects are not kept; selecting one (0 included) lifts the clip.
-        ResetClip();
+    case Wmf::META_SELECTCLIPREGION: {
+        // Selecting no region (or one that is not there) lifts the clip.
+        const uint16_t index = rec.U16(6);
+        if (index < m_wmfObjects.size() && m_wmfObjects[index].Kind == TObject::Region)
+            CombineClip(Logical().map(m_wmfObjects[index].Area), RGN_COPY);
+        else
+            ResetClip();
         break;
+    }
+    case Wmf::META_FILLREGION:
+    case Wmf::META_PAINTREGION: {
+        const uint16_t index = rec.U16(6);
+        if (index >= m_wmfObjects.size() || m_wmfObjects[index].Kind != TObject::Region)
+            break;
+        const TBrushSpec brush = m_s.Brush;
+        if (function == Wmf::META_FILLREGION) {
+            const uint16_t brushIndex = rec.U16(8);
+            if (brushIndex >= m_wmfObjects.size() ||
+                m_wmfObjects[brushIndex].Kind != TObject::Brush)
+                break;
+            m_s.Brush = m_wmfObjects[brushIndex].BrushSpec;
+        }
+        DrawLogicalPath(m_wmfObjects[index].Area, true, false);
+        m_s.Brush = brush;
+        break;
+    }
     case Wmf::META_CREATEPENINDIRECT: {
         TObject o;
         o.Kind = TObject::Pen;
@@ -1524,13 +1550,37 @@ void TPlayer::WmfRecord(const TMetaReader& rec, uint16_t function) {
         WmfCreate(std::move(o));
         break;
     }
-    case Wmf::META_CREATEPATTERNBRUSH:
-    case Wmf::META_CREATEREGION: {
+    case Wmf::META_CREATEPATTERNBRUSH: {
+        // Device-dependent bitmaps are not read: a grey brush holds the slot.
         TObject o;
-        o.Kind = TObject::Other;
-        if (function == Wmf::META_CREATEPATTERNBRUSH) {
-            o.Kind = TObject::Brush;
-            o.BrushSpec = TBrushSpec{BS_SOLID, Qt::gray, 0, QImage()};
+        o.Kind = TObject::Brush;
+        o.BrushSpec = TBrushSpec{BS_SOLID, Qt::gray, 0, QImage()};
+        WmfCreate(std::move(o));
+        break;
+    }
+    case Wmf::META_CREATEREGION: {
+        // Scans (count, top, bottom, count / 2 pairs of left and right, count again) after a
+        // 22-byte header; the slot is taken even when they cannot be read.
+        TObject o;
+        o.Kind = TObject::Region;
+        try {
+            const int scans = rec.I16(16);
+            qsizetype at = 28;
+            for (int i = 0; i < scans; ++i) {
+                const int count = rec.U16(at);
+                const int top = rec.I16(at + 2), bottom = rec.I16(at + 4);
+                rec.Need(at + 6, qsizetype(count) * 2 + 2);
+                for (int j = 0; j + 1 < count; j += 2) {
+                    const int left = rec.I16(at + 6 + 2 * j), right = rec.I16(at + 8 + 2 * j);
+                    o.Area.addRect(QRectF(QPointF(left, top), QPointF(right, bottom)));
+                }
+                at += 6 + qsizetype(count) * 2 + 2;
+            }
+            if (scans == 0) // an empty list of scans: the bounding rectangle
+                o.Area.addRect(
+                    QRectF(QPointF(rec.I16(20), rec.I16(22)), QPointF(rec.I16(24), rec.I16(26))));
+        } catch (const TShortRead&) {
+            o.Area = QPainterPath();
         }
         WmfCreate(std::move(o));
         break;

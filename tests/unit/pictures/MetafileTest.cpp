@@ -437,6 +437,18 @@ TEST(MetafileTest, RecordsDrawWhereTheMappingPutsThem) {
         w.Rec(Wmf::META_POLYGON, {4, 0, 0, 50, 0, 50, 100, 0, 100});
         cases.push_back({"wmf window", w.Bytes(), {25, 25}, {75, 75}});
     }
+    {
+        // A WMF region (one scan: the upper left quarter) selected as the clip.
+        TWmf w;
+        w.Rec(Wmf::META_SETWINDOWORG, {0, 0});
+        w.Rec(Wmf::META_SETWINDOWEXT, {100, 100});
+        w.Rec(Wmf::META_CREATEREGION, {0, 6, 0, 0, 34, 1, 2, 0, 0, 50, 50, 2, 0, 50, 0, 50, 2});
+        w.Rec(Wmf::META_CREATEBRUSHINDIRECT, {Gdi::BS_SOLID, int(Red & 0xFFFF), int(Red >> 16), 0});
+        w.Rec(Wmf::META_SELECTOBJECT, {1});
+        w.Rec(Wmf::META_SELECTCLIPREGION, {0});
+        w.Rec(Wmf::META_RECTANGLE, {100, 100, 0, 0});
+        cases.push_back({"wmf clip region", w.Bytes(), {25, 25}, {75, 25}});
+    }
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const TMetafile metafile(c.bytes);
