@@ -1722,7 +1722,7 @@ void TPlayer::EmfBlt(const TMetaReader& rec, uint32_t type) {
     // A BitBlt record carries the bitmap of its source area: all of it fills the destination.
     // The stretching records name their source rectangle in the bitmap.
     QRectF source;
-    if (type != Emf::EMR_BITBLT)
+    if (type != Emf::EMR_BITBLT && type != Emf::EMR_MASKBLT)
         source = QRectF(src, QSizeF(rec.I32(100), rec.I32(104)));
     Q_UNUSED(srcXform)
     if (cbBmi == 0 || cbBits == 0) {
@@ -1731,6 +1731,24 @@ void TPlayer::EmfBlt(const TMetaReader& rec, uint32_t type) {
         return;
     }
     Q_UNUSED(usage)
+    if (type == Emf::EMR_MASKBLT) {
+        // The mask's set bits take the source (the foreground operation, the low three bytes
+        // of the code); where they are clear the destination stays.
+        TDib dib = DecodeDib(rec.Sub(offBmi, cbBmi), rec.Sub(offBits, cbBits), false);
+        const qsizetype cbMaskBmi = rec.U32(116), cbMaskBits = rec.U32(124);
+        if (!dib.Image.isNull() && cbMaskBmi && cbMaskBits) {
+            const TDib mask = DecodeDib(rec.Sub(rec.U32(112), cbMaskBmi),
+                                        rec.Sub(rec.U32(120), cbMaskBits), false);
+            if (!mask.Image.isNull()) {
+                QImage image = dib.Image.convertToFormat(QImage::Format_ARGB32);
+                image.setAlphaChannel(
+                    mask.Image.convertToFormat(QImage::Format_Grayscale8).scaled(image.size()));
+                dib.Image = image;
+            }
+        }
+        DrawImage(dest, source, dib, rop & 0x00FFFFFF);
+        return;
+    }
     const bool alpha = type == Emf::EMR_ALPHABLEND && (rec.U8(43) & Emf::AC_SRC_ALPHA);
     TDib dib = DecodeDib(rec.Sub(offBmi, cbBmi), rec.Sub(offBits, cbBits), alpha);
     qreal opacity = 1;
@@ -2173,6 +2191,7 @@ void TPlayer::EmfRecord(const TMetaReader& rec, uint32_t type) {
         break;
     case Emf::EMR_BITBLT:
     case Emf::EMR_STRETCHBLT:
+    case Emf::EMR_MASKBLT:
     case Emf::EMR_ALPHABLEND:
     case Emf::EMR_TRANSPARENTBLT:
         EmfBlt(rec, type);

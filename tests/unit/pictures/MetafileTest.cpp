@@ -438,6 +438,29 @@ TEST(MetafileTest, RecordsDrawWhereTheMappingPutsThem) {
         cases.push_back({"wmf window", w.Bytes(), {25, 25}, {75, 75}});
     }
     {
+        // MaskBlt: the source where the mask is set (its upper half), the paper elsewhere.
+        TEmf e;
+        const QByteArray dib = Dib24(8, 8);
+        QByteArray mask;
+        for (int v : {40, 8, 8})
+            Put32(mask, v);
+        Put16(mask, 1);
+        Put16(mask, 1);
+        for (int i = 0; i < 6; ++i)
+            Put32(mask, 0);
+        Put32(mask, 0);                   // black
+        Put32(mask, 0xFFFFFF);            // white
+        for (int row = 0; row < 8; ++row) // bottom-up: the last four rows are the upper half
+            Put32(mask, row < 4 ? 0 : 0xFF);
+        const int one = 0x3F800000; // 1.0f
+        e.Rec(Emf::EMR_MASKBLT, {0,  0,   96,  96,  0,   0,   96, 96, int64_t(0xAACC0020),
+                                 0,  0,   one, 0,   0,   one, 0,  0,  0,
+                                 0,  128, 40,  168, 192, 0,   0,  0,  360,
+                                 48, 408, 32},
+              dib + mask);
+        cases.push_back({"mask blit", e.Bytes(), {25, 25}, {25, 75}});
+    }
+    {
         // A WMF region (one scan: the upper left quarter) selected as the clip.
         TWmf w;
         w.Rec(Wmf::META_SETWINDOWORG, {0, 0});
