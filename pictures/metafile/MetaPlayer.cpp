@@ -35,6 +35,9 @@ constexpr std::size_t MaxObjects = 1 << 16;       // object table entries
 constexpr qreal MaxDeviceCoordinate = 1 << 22;    // beyond, shapes are cut to the device
 constexpr int MaxFontPixels = 4000;               // font size in device pixels
 constexpr int MaxTextChars = 1 << 16;             // characters of one text record
+constexpr uint32_t MaxRegionRects = 1000;         // rectangles of one region kept as such
+constexpr int MaxClipElements = 1 << 13;          // a clip more complex becomes its bounds
+constexpr qint64 MaxClipWork = 1 << 16;           // path elements combined per drawing
 
 struct TPenSpec {
     uint32_t Style = PS_SOLID;
@@ -339,8 +342,21 @@ private:
         m_p.setClipPath(m_s.Clip, m_hadClip ? Qt::IntersectClip : Qt::ReplaceClip);
     }
     // Combines the clip with `path` (device space) by a region mode.
-    void CombineClip(const QPainterPath& path, uint32_t mode) {
+    void CombineClip(const QPainterPath& given, uint32_t mode) {
         QPainterPath current = m_s.Clipped ? m_s.Clip : DeviceExtent();
+        QPainterPath path = given;
+        // Combining paths costs more than linear time in their size. Once a drawing has spent
+        // its budget (only hostile files do), both sides stand for their bounding rectangles.
+        m_clipWork += current.elementCount() + path.elementCount();
+        if (m_clipWork > MaxClipWork) {
+            const auto bounds = [](const QPainterPath& p) {
+                QPainterPath box;
+                box.addRect(p.boundingRect());
+                return box;
+            };
+            current = bounds(current);
+            path = bounds(path);
+        }
         switch (mode) {
         case RGN_AND:
             current = current.intersected(path);
@@ -359,6 +375,12 @@ private:
             break;
         default:
             return;
+        }
+        if (current.elementCount() > MaxClipElements) {
+            // A clip this complex (only a hostile file builds one) is kept as its bounds.
+            const QRectF bounds = current.boundingRect();
+            current = QPainterPath();
+            current.addRect(bounds);
         }
         m_s.Clip = current;
         m_s.Clipped = true;
@@ -441,6 +463,7 @@ private:
     std::unordered_map<uint32_t, TObject> m_emfObjects;
     bool m_inPath = false;
     QPainterPath m_path; // device space
+    qint64 m_clipWork = 0;
     QHash<QString, TFace> m_faces;
 };
 
@@ -1246,6 +1269,11 @@ QPainterPath TPlayer::RegionPath(const TMetaReader& data) const {
     const qsizetype header = data.U32(0) >= 32 ? qsizetype(data.U32(0)) : 32;
     if (!data.Has(header, qsizetype(count) * 16))
         throw TShortRead();
+    if (count > MaxRegionRects) { // its bounding rectangle stands for it
+        path.addRect(
+            QRectF(QPointF(data.I32(16), data.I32(20)), QPointF(data.I32(24), data.I32(28))));
+        return path;
+    }
     for (uint32_t i = 0; i < count; ++i) {
         const qsizetype at = header + qsizetype(i) * 16;
         path.addRect(QRectF(QPointF(data.I32(at), data.I32(at + 4)),
@@ -1570,7 +1598,7 @@ void TPlayer::WmfRecord(const TMetaReader& rec, uint16_t function) {
                 const int count = rec.U16(at);
                 const int top = rec.I16(at + 2), bottom = rec.I16(at + 4);
                 rec.Need(at + 6, qsizetype(count) * 2 + 2);
-                for (int j = 0; j + 1 < count; j += 2) {
+                for (int j = 0; j + 1 < count && o.Area.elementCount() < MaxClipElements; j += 2) {
                     const int left = rec.I16(at + 6 + 2 * j), right = rec.I16(at + 8 + 2 * j);
                     o.Area.addRect(QRectF(QPointF(left, top), QPointF(right, bottom)));
                 }

@@ -770,6 +770,28 @@ TEST(MetafileTest, DamagedFilesFailCleanlyOrDrawPartly) {
         drawn.push_back({"far bitmap", e.Bytes()});
     }
     {
+        // Clip regions of thousands of rectangles, combined again and again.
+        TEmf e;
+        QByteArray region;
+        const int rects = 900; // each region kept as rectangles
+        for (int v : {32, 1, rects, rects * 16, 0, 0, 96, 96})
+            Put32(region, v);
+        for (int i = 0; i < rects; ++i)
+            for (int v : {i % 96, i / 96, i % 96 + 2, i / 96 + 2})
+                Put32(region, v);
+        for (int i = 0; i < 60; ++i) {
+            QByteArray record;
+            Put32(record, Emf::EMR_EXTSELECTCLIPRGN);
+            Put32(record, 16 + region.size());
+            Put32(record, region.size());
+            Put32(record, i % 2 ? Gdi::RGN_XOR : Gdi::RGN_OR);
+            e.Raw(record + region);
+        }
+        e.Rec(Emf::EMR_EXTSELECTCLIPRGN, {0, Gdi::RGN_COPY});
+        redSquare(e);
+        drawn.push_back({"complex clips", e.Bytes()});
+    }
+    {
         // A record whose size runs past the end of the file: the records before it draw.
         TEmf e;
         redSquare(e);
