@@ -645,8 +645,9 @@ void TPlayer::DrawLogicalPath(const QPainterPath& path, bool fill, bool stroke) 
     }
     if (tooBig) {
         // Cut far-reaching shapes to what the device can show, in device coordinates: the
-        // rasteriser's fixed-point coordinates cannot hold them. Open outlines are dropped.
-        if (brush.style() == Qt::NoBrush)
+        // rasteriser's fixed-point coordinates cannot hold them. Open outlines are dropped, and
+        // so are shapes too complex to cut in reasonable time.
+        if (brush.style() == Qt::NoBrush || path.elementCount() > MaxClipElements)
             return;
         m_p.setWorldTransform(QTransform());
         QPainterPath cut;
@@ -2181,6 +2182,9 @@ void TPlayer::EmfRecord(const TMetaReader& rec, uint32_t type) {
         StrokeFillPath(true, true);
         break;
     case Emf::EMR_FLATTENPATH: {
+        // Flattening and widening grow a path; repeated on a huge one they would not end soon.
+        if (m_path.elementCount() > MaxClipElements)
+            break;
         QPainterPath flat;
         for (const QPolygonF& polygon : m_path.toSubpathPolygons())
             flat.addPolygon(polygon);
@@ -2188,6 +2192,8 @@ void TPlayer::EmfRecord(const TMetaReader& rec, uint32_t type) {
         break;
     }
     case Emf::EMR_WIDENPATH: {
+        if (m_path.elementCount() > MaxClipElements)
+            break;
         QPainterPathStroker stroker;
         stroker.setWidth(
             std::max<qreal>(1, m_s.Pen.Width * std::sqrt(std::abs(Logical().determinant()))));

@@ -698,6 +698,8 @@ TEST(MetafileTest, DamagedFilesFailCleanlyOrDrawPartly) {
         e.Rec(Emf::EMR_BEGINPATH, {});
         for (int i = 0; i < 30000; ++i)
             e.Rec(Emf::EMR_LINETO, {i % 97, i % 89});
+        for (int i = 0; i < 30; ++i) // each would double the path
+            e.Rec(Emf::EMR_WIDENPATH, {});
         drawn.push_back({"endless path", e.Bytes()});
     }
     {
