@@ -330,6 +330,8 @@ private:
     int AllocObject();
     void DeleteObject(int index);
     void SelectObject(int index);
+    template <typename Desc, typename Create>
+    void UseObject(TSlot<Desc>& slot, const Desc& desc, Create create);
     void UsePen(const TPenDesc& desc);
     void UseBrush(const TBrushDesc& desc);
     void UseFont(const TFontDesc& desc);
@@ -588,132 +590,118 @@ void TMetaRecordEngine::SelectObject(int index) {
                 static_cast<uint32_t>(index));
 }
 
-void TMetaRecordEngine::UsePen(const TPenDesc& desc) {
-    if (m_pen.index >= 0 && m_pen.desc == desc && m_pen.selected)
-        return;
-    if (m_pen.index >= 0 && m_pen.desc == desc) {
-        SelectObject(m_pen.index);
-        m_pen.selected = true;
+// Selects the slot's object when it was made of `desc`; otherwise writes a new one with
+// `create(index)`, selects it and deletes the object it replaces.
+template <typename Desc, typename Create>
+void TMetaRecordEngine::UseObject(TSlot<Desc>& slot, const Desc& desc, Create create) {
+    if (slot.index >= 0 && slot.desc == desc) {
+        if (!slot.selected)
+            SelectObject(slot.index);
+        slot.selected = true;
         return;
     }
-    const int old = m_pen.index;
+    const int old = slot.index;
     const int index = AllocObject();
-    const int width = desc.width > 0 ? std::max(1, Units(desc.width)) : 0;
-    if (Emf() && desc.width > 0) {
-        // A geometric pen keeps its caps and joins.
-        const qsizetype at = BeginRecord(Emf::EMR_EXTCREATEPEN);
-        m_out.U32(static_cast<uint32_t>(index));
-        for (int i = 0; i < 4; ++i)
-            m_out.U32(0); // no brush bitmap
-        m_out.U32(desc.style | Gdi::PS_GEOMETRIC);
-        m_out.U32(static_cast<uint32_t>(width));
-        m_out.U32(Gdi::BS_SOLID);
-        m_out.U32(ColorRef(desc.colour));
-        m_out.U32(0);
-        m_out.U32(0);
-        EndRecord(at);
-    } else if (Emf()) {
-        const qsizetype at = BeginRecord(Emf::EMR_CREATEPEN);
-        m_out.U32(static_cast<uint32_t>(index));
-        m_out.U32(desc.style);
-        m_out.I32(width);
-        m_out.I32(0);
-        m_out.U32(ColorRef(desc.colour));
-        EndRecord(at);
-    } else {
-        const qsizetype at = BeginRecord(Wmf::META_CREATEPENINDIRECT);
-        m_out.U16(desc.style & 0xFFFF);
-        m_out.I16(width);
-        m_out.I16(0);
-        m_out.U32(ColorRef(desc.colour));
-        EndRecord(at);
-    }
-    m_pen.index = index;
-    m_pen.desc = desc;
+    create(index);
+    slot.index = index;
+    slot.desc = desc;
     SelectObject(index);
-    m_pen.selected = true;
+    slot.selected = true;
     DeleteObject(old);
+}
+
+void TMetaRecordEngine::UsePen(const TPenDesc& desc) {
+    UseObject(m_pen, desc, [&](int index) {
+        const int width = desc.width > 0 ? std::max(1, Units(desc.width)) : 0;
+        if (Emf() && desc.width > 0) {
+            // A geometric pen keeps its caps and joins.
+            const qsizetype at = BeginRecord(Emf::EMR_EXTCREATEPEN);
+            m_out.U32(static_cast<uint32_t>(index));
+            for (int i = 0; i < 4; ++i)
+                m_out.U32(0); // no brush bitmap
+            m_out.U32(desc.style | Gdi::PS_GEOMETRIC);
+            m_out.U32(static_cast<uint32_t>(width));
+            m_out.U32(Gdi::BS_SOLID);
+            m_out.U32(ColorRef(desc.colour));
+            m_out.U32(0);
+            m_out.U32(0);
+            EndRecord(at);
+        } else if (Emf()) {
+            const qsizetype at = BeginRecord(Emf::EMR_CREATEPEN);
+            m_out.U32(static_cast<uint32_t>(index));
+            m_out.U32(desc.style);
+            m_out.I32(width);
+            m_out.I32(0);
+            m_out.U32(ColorRef(desc.colour));
+            EndRecord(at);
+        } else {
+            const qsizetype at = BeginRecord(Wmf::META_CREATEPENINDIRECT);
+            m_out.U16(desc.style & 0xFFFF);
+            m_out.I16(width);
+            m_out.I16(0);
+            m_out.U32(ColorRef(desc.colour));
+            EndRecord(at);
+        }
+    });
 }
 
 void TMetaRecordEngine::UseBrush(const TBrushDesc& desc) {
-    if (m_brush.index >= 0 && m_brush.desc == desc) {
-        if (!m_brush.selected)
-            SelectObject(m_brush.index);
-        m_brush.selected = true;
-        return;
-    }
-    const int old = m_brush.index;
-    const int index = AllocObject();
-    if (Emf()) {
-        const qsizetype at = BeginRecord(Emf::EMR_CREATEBRUSHINDIRECT);
-        m_out.U32(static_cast<uint32_t>(index));
-        m_out.U32(desc.style);
-        m_out.U32(ColorRef(desc.colour));
-        m_out.U32(desc.hatch);
-        EndRecord(at);
-    } else {
-        const qsizetype at = BeginRecord(Wmf::META_CREATEBRUSHINDIRECT);
-        m_out.U16(desc.style);
-        m_out.U32(ColorRef(desc.colour));
-        m_out.U16(desc.hatch);
-        EndRecord(at);
-    }
-    m_brush.index = index;
-    m_brush.desc = desc;
-    SelectObject(index);
-    m_brush.selected = true;
-    DeleteObject(old);
+    UseObject(m_brush, desc, [&](int index) {
+        if (Emf()) {
+            const qsizetype at = BeginRecord(Emf::EMR_CREATEBRUSHINDIRECT);
+            m_out.U32(static_cast<uint32_t>(index));
+            m_out.U32(desc.style);
+            m_out.U32(ColorRef(desc.colour));
+            m_out.U32(desc.hatch);
+            EndRecord(at);
+        } else {
+            const qsizetype at = BeginRecord(Wmf::META_CREATEBRUSHINDIRECT);
+            m_out.U16(desc.style);
+            m_out.U32(ColorRef(desc.colour));
+            m_out.U16(desc.hatch);
+            EndRecord(at);
+        }
+    });
 }
 
 void TMetaRecordEngine::UseFont(const TFontDesc& desc) {
-    if (m_font.index >= 0 && m_font.desc == desc) {
-        if (!m_font.selected)
-            SelectObject(m_font.index);
-        m_font.selected = true;
-        return;
-    }
-    const int old = m_font.index;
-    const int index = AllocObject();
-    const qsizetype at = BeginRecord(Emf() ? uint32_t(Emf::EMR_EXTCREATEFONTINDIRECTW)
-                                           : uint32_t(Wmf::META_CREATEFONTINDIRECT));
-    if (Emf()) {
-        m_out.U32(static_cast<uint32_t>(index));
-        m_out.I32(desc.height);
-        m_out.I32(0);
-        m_out.I32(desc.escapement);
-        m_out.I32(desc.escapement);
-        m_out.I32(desc.weight);
-    } else {
-        m_out.I16(desc.height);
-        m_out.I16(0);
-        m_out.I16(desc.escapement);
-        m_out.I16(desc.escapement);
-        m_out.I16(desc.weight);
-    }
-    m_out.U8(desc.italic);
-    m_out.U8(desc.underline);
-    m_out.U8(desc.strikeOut);
-    // UTF-16 text in EMF needs no particular set; WMF text is written in code page 1252.
-    m_out.U8(Emf() ? Gdi::DEFAULT_CHARSET : Gdi::ANSI_CHARSET);
-    m_out.U8(0); // OUT_DEFAULT_PRECIS
-    m_out.U8(0); // CLIP_DEFAULT_PRECIS
-    m_out.U8(0); // DEFAULT_QUALITY
-    m_out.U8(0); // DEFAULT_PITCH | FF_DONTCARE
-    const QString face = desc.face.left(Gdi::LF_FACESIZE - 1);
-    if (Emf()) {
-        for (int i = 0; i < Gdi::LF_FACESIZE; ++i)
-            m_out.U16(i < face.size() ? face.at(i).unicode() : 0);
-    } else {
-        const QByteArray name = ToCp1252(face);
-        for (int i = 0; i < Gdi::LF_FACESIZE; ++i)
-            m_out.U8(i < name.size() ? static_cast<uint8_t>(name.at(i)) : 0);
-    }
-    EndRecord(at);
-    m_font.index = index;
-    m_font.desc = desc;
-    SelectObject(index);
-    m_font.selected = true;
-    DeleteObject(old);
+    UseObject(m_font, desc, [&](int index) {
+        const qsizetype at = BeginRecord(Emf() ? uint32_t(Emf::EMR_EXTCREATEFONTINDIRECTW)
+                                               : uint32_t(Wmf::META_CREATEFONTINDIRECT));
+        if (Emf()) {
+            m_out.U32(static_cast<uint32_t>(index));
+            m_out.I32(desc.height);
+            m_out.I32(0);
+            m_out.I32(desc.escapement);
+            m_out.I32(desc.escapement);
+            m_out.I32(desc.weight);
+        } else {
+            m_out.I16(desc.height);
+            m_out.I16(0);
+            m_out.I16(desc.escapement);
+            m_out.I16(desc.escapement);
+            m_out.I16(desc.weight);
+        }
+        m_out.U8(desc.italic);
+        m_out.U8(desc.underline);
+        m_out.U8(desc.strikeOut);
+        // UTF-16 text in EMF needs no particular set; WMF text is written in code page 1252.
+        m_out.U8(Emf() ? Gdi::DEFAULT_CHARSET : Gdi::ANSI_CHARSET);
+        m_out.U8(0); // OUT_DEFAULT_PRECIS
+        m_out.U8(0); // CLIP_DEFAULT_PRECIS
+        m_out.U8(0); // DEFAULT_QUALITY
+        m_out.U8(0); // DEFAULT_PITCH | FF_DONTCARE
+        const QString face = desc.face.left(Gdi::LF_FACESIZE - 1);
+        if (Emf()) {
+            for (int i = 0; i < Gdi::LF_FACESIZE; ++i)
+                m_out.U16(i < face.size() ? face.at(i).unicode() : 0);
+        } else {
+            const QByteArray name = ToCp1252(face);
+            for (int i = 0; i < Gdi::LF_FACESIZE; ++i)
+                m_out.U8(i < name.size() ? static_cast<uint8_t>(name.at(i)) : 0);
+        }
+        EndRecord(at);
+    });
 }
 
 void TMetaRecordEngine::UseTextColour(QRgb colour) {
