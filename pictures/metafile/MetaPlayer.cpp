@@ -438,7 +438,7 @@ private:
         qreal Ascent = 0, Descent = 0, AverageWidth = 0;
     };
     static constexpr int TextPixels = 64;
-    const TFace& FaceFor(const TFontSpec& spec);
+    const TFace& FaceFor(const TFontSpec& font);
     QFont MakeFont(qreal em) const;
     qreal EmSize(const TFace& face) const;
 
@@ -825,9 +825,9 @@ qreal TPlayer::EmSize(const TFace& face) const {
     return scale > 0 ? 16 / scale : 16;
 }
 
-const TPlayer::TFace& TPlayer::FaceFor(const TFontSpec& spec) {
-    const QString key = spec.Face + QLatin1Char('|') + QString::number(spec.Weight) +
-                        QLatin1Char(spec.Italic ? 'i' : 'n');
+const TPlayer::TFace& TPlayer::FaceFor(const TFontSpec& font) {
+    const QString key = font.Face + QLatin1Char('|') + QString::number(font.Weight) +
+                        QLatin1Char(font.Italic ? 'i' : 'n');
     auto it = m_faces.find(key);
     if (it != m_faces.end())
         return *it;
