@@ -339,6 +339,7 @@ private:
     void UseFillMode(Qt::FillRule rule);
     void UseRop2();
     void FlushText();
+    void RestoreSavedDC();
     void ForgetSelections();
 
     // State.
@@ -818,19 +819,25 @@ bool TMetaRecordEngine::begin(QPaintDevice*) {
     return true;
 }
 
+// Back to the device context saved last.
+void TMetaRecordEngine::RestoreSavedDC() {
+    const bool emf = Emf();
+    const qsizetype at =
+        BeginRecord(emf ? uint32_t(Emf::EMR_RESTOREDC) : uint32_t(Wmf::META_RESTOREDC));
+    if (emf)
+        m_out.I32(-1);
+    else
+        m_out.I16(-1);
+    EndRecord(at);
+}
+
 bool TMetaRecordEngine::end() {
     ApplyClip();
     FlushText();
     const bool emf = Emf();
     // Back to the device context of the start, where none of our objects is selected, so that
     // every object can be deleted and the table is left empty.
-    const qsizetype restore =
-        BeginRecord(emf ? uint32_t(Emf::EMR_RESTOREDC) : uint32_t(Wmf::META_RESTOREDC));
-    if (emf)
-        m_out.I32(-1);
-    else
-        m_out.I16(-1);
-    EndRecord(restore);
+    RestoreSavedDC();
     for (size_t i = emf ? 1 : 0; i < m_objects.size(); ++i)
         if (m_objects[i])
             DeleteObject(static_cast<int>(i));
@@ -888,13 +895,7 @@ void TMetaRecordEngine::ApplyClip() {
     m_clip = clip;
     FlushText(); // drawn under the clip before
     const bool emf = Emf();
-    const qsizetype restore =
-        BeginRecord(emf ? uint32_t(Emf::EMR_RESTOREDC) : uint32_t(Wmf::META_RESTOREDC));
-    if (emf)
-        m_out.I32(-1);
-    else
-        m_out.I16(-1);
-    EndRecord(restore);
+    RestoreSavedDC();
     SimpleRecord(emf ? uint32_t(Emf::EMR_SAVEDC) : uint32_t(Wmf::META_SAVEDC));
     ForgetSelections();
     if (!clipped)
