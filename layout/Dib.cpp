@@ -489,6 +489,25 @@ QByteArray PackedDibToBmpFile(unsigned char* dib, std::size_t size) {
     return file;
 }
 
+// The same checks and the same image size written back as for the BMP file, but the pixels are
+// decoded straight from the block: a scanned page is not copied once more on its way in.
+QImage DecodePackedDib(unsigned char* dib, std::size_t size) {
+    if (!dib)
+        Invalid();
+    DibLayout l = ParseInfoHeader(dib, size);
+    const std::size_t pixelStart = l.PaletteOffset() + l.PaletteBytes();
+    if (pixelStart > size)
+        Invalid();
+    const std::size_t imageSize = PixelBytes(l, size - pixelStart);
+    if (imageSize > size - pixelStart || FileHeaderSize + pixelStart + imageSize > 0xFFFFFFFFu)
+        Invalid();
+    if (l.compression == BiRgb && l.headerSize >= 40) {
+        Wr32(dib + 20, static_cast<std::uint32_t>(imageSize));
+        l = ParseInfoHeader(dib, pixelStart + imageSize);
+    }
+    return DecodeDib(l, dib + l.PaletteOffset(), dib + pixelStart, PixelBytes(l, imageSize));
+}
+
 // The file size field is not checked: many writers leave it 0 or wrong, and the length of the
 // data is what counts.
 QImage DecodeBmpFile(const QByteArray& bmpFile) {

@@ -16,5 +16,9 @@ constexpr long long MaxPicturePixels = 300LL * 1000 * 1000;
 // header in the block, as the copier always did.
 QByteArray PackedDibToBmpFile(unsigned char* dib, std::size_t size);
 
+// Decodes a packed DIB of `size` bytes at `dib` as PackedDibToBmpFile and DecodeBmpFile would
+// together (the image size is written back alike), without building the file.
+QImage DecodePackedDib(unsigned char* dib, std::size_t size);
+
 // Decodes a complete BMP file after checking every header field against the file's length.
 QImage DecodeBmpFile(const QByteArray& bmpFile);

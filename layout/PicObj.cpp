@@ -110,12 +110,12 @@ void TPicProperties::SetyRelSize(double value) {
 }
 
 void DIBToGraphic(HGLOBAL dib, TBitmap& graphic) {
-    QByteArray bmp;
+    QImage image;
     {
         MemBlock::LockGuard lock(dib);
         if (!lock.Data())
             throw EInvalidGraphic(QStringLiteral("Bitmap ist ungültig"));
-        bmp = PackedDibToBmpFile(static_cast<unsigned char*>(lock.Data()), lock.Size());
-    } // the block is unlocked before the pixels are decoded, as with any other failure
-    graphic.SetImage(DecodeBmpFile(bmp));
+        image = DecodePackedDib(static_cast<unsigned char*>(lock.Data()), lock.Size());
+    } // the block is unlocked on every way out, failures included
+    graphic.SetImage(std::move(image));
 }

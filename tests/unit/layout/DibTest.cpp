@@ -371,6 +371,10 @@ TEST_F(DibTest, EveryKindDecodesToItsPixels) {
         EXPECT_EQ(MemBlock::LockCount(block.Handle()), 0);
         ExpectPixels(bitmap.Image(), kind.expected);
         EXPECT_EQ(bitmap.Image().format(), kind.format);
+        // Straight from the block and by way of a BMP file: the same picture.
+        TBitmap viaFile;
+        viaFile.SetImage(DecodeBmpFile(ToBmpFile(kind.dib)));
+        EXPECT_EQ(bitmap.Image(), viaFile.Image());
         if (kind.qtAgrees)
             ExpectPixels(QImage::fromData(ToBmpFile(kind.dib), "BMP"), kind.expected);
     }
