@@ -1,5 +1,7 @@
 #include "about/SysComp.h"
 
+#include "app/EventHook.h"
+
 #include <QDropEvent>
 #include <QFile>
 #include <QMimeData>
@@ -187,7 +189,13 @@ bool TSystem::eventFilter(QObject* watched, QEvent* event) {
     for (const QUrl& url : drop->mimeData()->urls())
         DroppedFiles << (url.isLocalFile() ? url.toLocalFile() : url.toString());
     drop->acceptProposedAction();
-    if (OnDropFiles)
-        OnDropFiles(*this);
+    // The filter runs inside Qt's event delivery: an error of the window's handler ends in the
+    // error report here.
+    try {
+        if (OnDropFiles)
+            OnDropFiles(*this);
+    } catch (...) {
+        ReportEscapedError();
+    }
     return true;
 }

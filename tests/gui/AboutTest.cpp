@@ -9,6 +9,8 @@
 #include "app/IniHelp.h"
 #include "app/MainForm.h"
 #include "app/Support.h"
+#include "app/VelmoraApplication.h"
+#include "platform/Errors.h"
 #include "tests/gui/GuiTestEnv.h"
 #include "tests/support/DialogRecorder.h"
 
@@ -359,6 +361,23 @@ void AboutTest::droppedFilesAreAcceptedAndIgnored() {
     QCOMPARE(box->SystemCheck->DroppedFiles, QStringList{file});
     QVERIFY(box->isVisible());
     QCOMPARE(box->Notebook->currentIndex(), 0);
+
+    // A handler of the drop that fails: the error goes to the error report, not through Qt.
+    QStringList reported;
+    VelmoraApplication::SetExceptionHandler([&](const Exception& e) { reported << e.Message(); });
+    box->SystemCheck->OnDropFiles = [](TSystem&) {
+        throw Exception(QStringLiteral("Ablegen fehlgeschlagen"));
+    };
+    const int throughQt = VelmoraApplication::ErrorsThroughQt();
+    QDragEnterEvent again(QPoint(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(box, &again);
+    QDropEvent failing(QPointF(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(box, &failing);
+    QCOMPARE(VelmoraApplication::ErrorsThroughQt(), throughQt);
+    VelmoraApplication::SetExceptionHandler({});
+    box->SystemCheck->OnDropFiles = nullptr;
+    QCOMPARE(reported, QStringList{QStringLiteral("Ablegen fehlgeschlagen")});
+    QVERIFY(box->isVisible());
 }
 
 void AboutTest::aboutCommandOfTheMainWindow() {
