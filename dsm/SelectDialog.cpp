@@ -8,6 +8,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <exception>
 #include <memory>
 #include <thread>
 
@@ -25,10 +26,42 @@ void Collect(void* context, const char* name, const char* label, int isDefault) 
 
 std::vector<FoundDevice> ListNow(VelmoraDS_ListDevicesFn list, bool* ok) {
     std::vector<FoundDevice> found;
-    const int n = list(Collect, &found);
+    int n = -1;
+    // Runs on a thread of its own, where an escaping error would end the program: a source
+    // that fails to list its devices is offered as itself.
+    try {
+        n = list(Collect, &found);
+    } catch (...) {
+        found.clear();
+        n = -1;
+    }
     if (ok)
         *ok = n >= 0;
     return found;
+}
+
+// The dialog's handlers run inside Qt's signal delivery, which must never see an exception
+// (Qt's widgets are built without exception support). An error there closes the dialog and is
+// raised again once exec() has returned, in the manager's own frames, whose entry point turns
+// it into a condition code. The call operator is SFINAE-constrained so Qt can find out how
+// many of a signal's arguments it takes.
+template <class F> struct DialogGuarded {
+    QDialog* dialog;
+    std::exception_ptr* failure;
+    F f;
+    template <class... A>
+    auto operator()(A&&... args) const -> decltype(f(std::forward<A>(args)...), void()) {
+        try {
+            f(std::forward<A>(args)...);
+        } catch (...) {
+            if (!*failure)
+                *failure = std::current_exception();
+            dialog->reject();
+        }
+    }
+};
+template <class F> DialogGuarded<F> Guard(QDialog* dialog, std::exception_ptr* failure, F f) {
+    return {dialog, failure, std::move(f)};
 }
 
 // One row of the list: a source, or one device of a multi-device source.
@@ -141,6 +174,7 @@ SelectChoice RunQtDialog(const std::vector<SelectSource>& sources, int current) 
     buttons->addButton(QStringLiteral("Abbrechen"), QDialogButtonBox::RejectRole);
     layout->addWidget(buttons);
 
+    std::exception_ptr failure;
     Searches searches;
     searches.found.resize(sources.size());
     searches.state.assign(sources.size(), Found);
@@ -178,27 +212,27 @@ SelectChoice RunQtDialog(const std::vector<SelectSource>& sources, int current) 
             if (searches.threads[i].joinable())
                 searches.threads[i].join();
             VelmoraDS_ListDevicesFn fn = sources[i].listDevices;
-            searches.threads[i] = std::thread([fn, i, &searches, &fill, alive] {
+            searches.threads[i] = std::thread([fn, i, &searches, &fill, alive, &failure] {
                 bool ok = false;
                 auto result = std::make_shared<std::vector<FoundDevice>>(ListNow(fn, &ok));
                 // The dialog waits for this thread before it goes, so `alive` still guards a
                 // dialog that is closing.
-                QMetaObject::invokeMethod(
-                    alive.data(),
-                    [result, ok, i, &searches, &fill] {
-                        searches.found[i] = *result;
-                        searches.state[i] = ok ? Found : Failed;
-                        fill();
-                    },
-                    Qt::QueuedConnection);
+                QMetaObject::invokeMethod(alive.data(),
+                                          Guard(alive.data(), &failure,
+                                                [result, ok, i, &searches, &fill] {
+                                                    searches.found[i] = *result;
+                                                    searches.state[i] = ok ? Found : Failed;
+                                                    fill();
+                                                }),
+                                          Qt::QueuedConnection);
             });
         }
         fill();
     };
 
-    QObject::connect(refresh, &QPushButton::clicked, &dialog, search);
+    QObject::connect(refresh, &QPushButton::clicked, &dialog, Guard(&dialog, &failure, search));
     QObject::connect(list, &QListWidget::currentRowChanged, &dialog,
-                     [&](int row) { choose->setEnabled(row >= 0); });
+                     Guard(&dialog, &failure, [&](int row) { choose->setEnabled(row >= 0); }));
     QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
     QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
     QObject::connect(list, &QListWidget::itemDoubleClicked, &dialog, &QDialog::accept);
@@ -210,6 +244,8 @@ SelectChoice RunQtDialog(const std::vector<SelectSource>& sources, int current) 
     for (std::thread& t : searches.threads)
         if (t.joinable())
             t.join();
+    if (failure)
+        std::rethrow_exception(failure);
     if (!accepted || r < 0 || r >= static_cast<int>(rows.size()) ||
         !rows[static_cast<std::size_t>(r)].selectable)
         return {};
