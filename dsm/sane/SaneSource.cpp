@@ -143,6 +143,20 @@ void DropJob() {
 
 void OnFirstPageDone(unsigned serial);
 
+// Handlers bound to Qt signals run inside Qt's frames, which must never see an exception: an
+// error there becomes the bridge's message.
+template <class F> auto Guarded(F f) {
+    return [f] {
+        try {
+            f();
+        } catch (const std::exception& e) {
+            ShowMessage(QString::fromLocal8Bit(e.what()));
+        } catch (...) {
+            ShowMessage(QStringLiteral("Unbekannter Fehler beim Scannen"));
+        }
+    };
+}
+
 void StartProgress() {
     Bridge& b = B();
     if (b.dialog) {
@@ -150,10 +164,10 @@ void StartProgress() {
         b.progress = b.dialog->Progress();
     } else if (!b.progress && qobject_cast<QApplication*>(QCoreApplication::instance())) {
         b.progress = new ScanProgress;
-        QObject::connect(b.progress, &ScanProgress::CancelRequested, b.context.get(), [] {
-            if (B().session)
-                B().session->Cancel();
-        });
+        QObject::connect(b.progress, &ScanProgress::CancelRequested, b.context.get(), Guarded([] {
+                             if (B().session)
+                                 B().session->Cancel();
+                         }));
         b.progress->show();
     }
     if (b.progress)
@@ -181,8 +195,8 @@ void StartPage(bool first) {
         // Called on the worker at each phase change; the GUI thread looks at the job itself.
         QObject* ctx = b.context.get();
         auto post = [ctx, serial] {
-            QMetaObject::invokeMethod(
-                ctx, [serial] { OnFirstPageDone(serial); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(ctx, Guarded([serial] { OnFirstPageDone(serial); }),
+                                      Qt::QueuedConnection);
         };
         b.job->SetNotifier(post);
         // A phase reached before the notifier was set would go unnoticed.
@@ -482,23 +496,24 @@ TW_UINT16 Enable(TW_USERINTERFACE* ui) {
     }
     b.dialog =
         new SaneDialog(*b.session, QString::fromStdString(DeviceLabel(b.device)), ShowMessage);
-    QObject::connect(b.dialog, &SaneDialog::ScanRequested, b.context.get(), [] {
-        Bridge& br = B();
-        if (br.state == 5 && !br.job) {
-            br.pagesDelivered = 0;
-            br.feeder = br.session->FeederSelected();
-            StartPage(true);
-        }
-    });
-    QObject::connect(b.dialog, &SaneDialog::CloseRequested, b.context.get(), [] {
-        if (B().job)
-            B().session->Cancel();
-        Notify(MSG_CLOSEDSREQ);
-    });
-    QObject::connect(b.dialog->Progress(), &ScanProgress::CancelRequested, b.context.get(), [] {
-        if (B().session)
-            B().session->Cancel();
-    });
+    QObject::connect(b.dialog, &SaneDialog::ScanRequested, b.context.get(), Guarded([] {
+                         Bridge& br = B();
+                         if (br.state == 5 && !br.job) {
+                             br.pagesDelivered = 0;
+                             br.feeder = br.session->FeederSelected();
+                             StartPage(true);
+                         }
+                     }));
+    QObject::connect(b.dialog, &SaneDialog::CloseRequested, b.context.get(), Guarded([] {
+                         if (B().job)
+                             B().session->Cancel();
+                         Notify(MSG_CLOSEDSREQ);
+                     }));
+    QObject::connect(b.dialog->Progress(), &ScanProgress::CancelRequested, b.context.get(),
+                     Guarded([] {
+                         if (B().session)
+                             B().session->Cancel();
+                     }));
     b.dialog->show();
     return TWRC_SUCCESS;
 }
