@@ -29,6 +29,7 @@ void OpenWithShell(const QUrl& url) {
 } // namespace
 
 TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent), SystemCheck(new TSystem(this)) {
+    SystemCheck->OnHandlerError = ReportEscapedError;
     // The icon lives in the main window's resources, a static library.
     Q_INIT_RESOURCE(Velmora);
     setupUi(this);

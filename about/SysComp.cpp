@@ -1,7 +1,5 @@
 #include "about/SysComp.h"
 
-#include "app/EventHook.h"
-
 #include <QDropEvent>
 #include <QFile>
 #include <QMimeData>
@@ -189,13 +187,15 @@ bool TSystem::eventFilter(QObject* watched, QEvent* event) {
     for (const QUrl& url : drop->mimeData()->urls())
         DroppedFiles << (url.isLocalFile() ? url.toLocalFile() : url.toString());
     drop->acceptProposedAction();
-    // The filter runs inside Qt's event delivery: an error of the window's handler ends in the
-    // error report here.
+    // The filter runs inside Qt's event delivery: no error of the handler may leave it.
     try {
         if (OnDropFiles)
             OnDropFiles(*this);
     } catch (...) {
-        ReportEscapedError();
+        if (OnHandlerError)
+            OnHandlerError();
+        else
+            qWarning("TSystem: error in the drop handler");
     }
     return true;
 }

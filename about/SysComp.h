@@ -53,8 +53,11 @@ public:
 
     // Names of the files last dropped on the owner window.
     QStringList DroppedFiles;
-    // Runs inside Qt's event delivery, so it must not throw (bind it with Guarded).
+    // Runs inside Qt's event delivery; an error escaping it is handed to OnHandlerError.
     std::function<void(TSystem&)> OnDropFiles;
+    // Called inside the catch block when OnDropFiles fails: the window using TSystem installs
+    // its error report here (TSystem itself knows no window). Unset, the error is logged.
+    std::function<void()> OnHandlerError;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
