@@ -147,16 +147,14 @@ QString DecodeAnsi(const QByteArray& bytes, uint8_t charset) {
         if (decoder.isValid())
             return decoder(bytes);
     }
-    // Windows-1252: Latin-1 except for the printable characters in 0x80..0x9F.
-    static const char16_t high[32] = {
-        0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-        0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+    // Windows-1252: Latin-1 except for the printable characters in 0x80..0x9F; a byte the code
+    // page leaves undefined stands for the control character of the same number.
     QString text;
     text.reserve(bytes.size());
     for (const char c : bytes) {
         const auto u = static_cast<unsigned char>(c);
-        text.append(u >= 0x80 && u < 0xA0 ? QChar(high[u - 0x80]) : QChar(u));
+        const char16_t high = u >= 0x80 && u < 0xA0 ? Gdi::Cp1252High[u - 0x80] : 0;
+        text.append(high ? QChar(high) : QChar(u));
     }
     return text;
 }

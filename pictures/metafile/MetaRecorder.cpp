@@ -87,10 +87,7 @@ private:
 
 // Text in Windows code page 1252, the code page of ANSI_CHARSET fonts; what it lacks becomes "?".
 QByteArray ToCp1252(const QString& text) {
-    static const char16_t high[32] = {
-        0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-        0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+    const auto& high = Gdi::Cp1252High;
     QByteArray out;
     out.reserve(text.size());
     for (const QChar ch : text) {

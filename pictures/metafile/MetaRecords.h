@@ -469,4 +469,11 @@ constexpr int32_t FW_BOLD = 700;
 // Length of a font's face name in characters (LOGFONT).
 constexpr int LF_FACESIZE = 32;
 
+// Windows code page 1252 (ANSI_CHARSET) at 0x80..0x9F, where it differs from Latin-1; 0 where
+// the code page defines no character.
+inline constexpr char16_t Cp1252High[32] = {
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+
 } // namespace Gdi
