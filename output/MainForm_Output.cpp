@@ -244,6 +244,9 @@ void TMainForm::PrintBtnClick(QObject* Sender) {
     progress.setWindowTitle(QStringLiteral("Drucken"));
     progress.setCancelButtonText(QStringLiteral("Abbrechen"));
     progress.setWindowModality(Qt::WindowModal);
+    // A fast copy prints while the scanner session holds the window disabled; the box must still
+    // take its "Abbrechen".
+    progress.setEnabled(true);
     progress.setMinimumDuration(1000);
     progress.setAutoClose(false);
     progress.setAutoReset(false);

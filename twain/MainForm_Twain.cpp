@@ -78,45 +78,42 @@ bool TMainForm::AcquirePics(bool Normal, int DPI, std::exception_ptr& Failure) {
                     if (Edit && DPI > 0)
                         WindowLookup::SetText(Edit, QString::number(DPI));
 
-                    if (const std::vector<HGLOBAL>* Images = twain.AcquireImages(Wnd)) {
-                        acquired = true;
-                        // An error while a page is taken in (a page that is no bitmap, a print
-                        // that fails) is reported once the session is closed: the pages that
-                        // follow are still kept, and the scanner is not left open.
-                        bool printing = !Normal;
-                        for (std::size_t i = 0; i < Images->size(); ++i) {
-                            HGLOBAL H = (*Images)[i];
-                            if (!H)
-                                continue;
-                            TPicProperties* before = pic;
-                            try {
-                                AddNewPic();
-                                if (pic != before)
-                                    pic->ScannerDPI = {DPI, requestedY};
-                                pic->AssignDIB(H);
-                                // The picture holds its own copy of the page from here on.
-                                twain.ReleaseImage(i);
-                                TPageDPIRules rules;
-                                rules.AutoDPI = AutoDPIBox->isChecked();
-                                rules.RequestedDPI = DPI;
-                                if (Edit)
-                                    rules.DriverText = WindowLookup::Text(Edit);
-                                SettlePageDPI(pic->ScannerDPI.X, pic->ScannerDPI.Y, rules, Known,
-                                              [&twain] { return twain.GetXResolution(); });
-                                pic->xRelPos = CentredRelPos(pic->xRelSize());
-                                pic->yRelPos = CentredRelPos(pic->yRelSize());
-                                // The source stays enabled while the page is printed.
-                                if (printing)
-                                    PrintBtnClick(nullptr);
-                            } catch (...) {
-                                twain.ReleaseImage(i);
-                                if (!Failure)
-                                    Failure = std::current_exception();
-                                // One failed print is enough: the queue would fail again.
-                                printing = false;
-                            }
+                    // Each page is taken in the moment it has arrived, while the scanner may
+                    // already read the next one. An error while a page is taken in (a page that
+                    // is no bitmap, a print that fails) is reported once the session is closed:
+                    // the pages that follow are still kept, and the scanner is not left open.
+                    bool printing = !Normal;
+                    auto takePage = [&](std::size_t i, HGLOBAL H) {
+                        TPicProperties* before = pic;
+                        try {
+                            AddNewPic();
+                            if (pic != before)
+                                pic->ScannerDPI = {DPI, requestedY};
+                            pic->AssignDIB(H);
+                            // The picture holds its own copy of the page from here on.
+                            twain.ReleaseImage(i);
+                            TPageDPIRules rules;
+                            rules.AutoDPI = AutoDPIBox->isChecked();
+                            rules.RequestedDPI = DPI;
+                            if (Edit)
+                                rules.DriverText = WindowLookup::Text(Edit);
+                            SettlePageDPI(pic->ScannerDPI.X, pic->ScannerDPI.Y, rules, Known,
+                                          [&twain] { return twain.GetXResolution(); });
+                            pic->xRelPos = CentredRelPos(pic->xRelSize());
+                            pic->yRelPos = CentredRelPos(pic->yRelSize());
+                            // The source stays enabled while the page is printed.
+                            if (printing)
+                                PrintBtnClick(nullptr);
+                        } catch (...) {
+                            twain.ReleaseImage(i);
+                            if (!Failure)
+                                Failure = std::current_exception();
+                            // One failed print is enough: the queue would fail again.
+                            printing = false;
                         }
-                    }
+                    };
+                    if (twain.AcquireImages(Wnd, takePage))
+                        acquired = true;
                     twain.DisableSource();
                 }
                 twain.CloseSource();

@@ -18,6 +18,7 @@
 #include <dlfcn.h>
 #include <malloc.h>
 #include <thread>
+#include <utility>
 
 // How the session reaches the loaded manager's memory. Our own manager hands out its functions
 // (DAT_ENTRYPOINT) and tells the size of each of its blocks; the official Linux manager's blocks
@@ -524,15 +525,32 @@ double TTwain::GetXResolution() {
 
 // ---- Image transfer ----
 
-const std::vector<HGLOBAL>* TTwain::AcquireImages(QWidget* Wnd) {
+const std::vector<HGLOBAL>* TTwain::AcquireImages(QWidget* Wnd, const PageTaker& TakePage) {
     WindowDisabler disabled(Wnd);
     // Pages of an earlier acquisition that nobody released would be lost here for good.
     FreeImages();
+    Taker = TakePage;
+    TakerError = nullptr;
     if (State > 4 || EnableSource(Wnd))
         RunAcquireLoop();
     else
         ShowErrorReport("Failed to enable Data Source.");
+    Taker = nullptr;
+    if (std::exception_ptr error = std::exchange(TakerError, nullptr))
+        std::rethrow_exception(error);
     return Images ? &*Images : nullptr;
+}
+
+void TTwain::HandOver(std::size_t Index) {
+    if (!Taker)
+        return;
+    try {
+        Taker(Index, (*Images)[Index]);
+    } catch (...) {
+        // The transfers must still be ended with the source, so the error waits until then.
+        TakerError = std::current_exception();
+        Taker = nullptr;
+    }
 }
 
 void TTwain::RunAcquireLoop() {
@@ -579,9 +597,10 @@ void TTwain::DoNativeTransfers() {
         CallSource(DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &handle);
         if (ResultCode == TWRC_XFERDONE) {
             State = 7;
-            if (HGLOBAL dib = TakeNativeImage(*Memory, handle))
+            if (HGLOBAL dib = TakeNativeImage(*Memory, handle)) {
                 Images->push_back(dib);
-            else
+                HandOver(Images->size() - 1);
+            } else
                 TwainMessage("Die Datenquelle hat ein ungültiges Bild geliefert.");
         } else {
             State = 6;

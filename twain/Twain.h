@@ -9,7 +9,10 @@
 
 #include "platform/MemBlock.h"
 
+#include <cstddef>
 #include <cstdint>
+#include <exception>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -56,10 +59,17 @@ public:
     static double Fix32ToFloat(const TW_FIX32& F);
     static bool ItemTypesMatch(std::uint16_t Have, std::uint16_t Want);
 
+    // Called with each page the moment its transfer is done, while the transfer is still open
+    // (state 7): the page's place in the list and its handle.
+    using PageTaker = std::function<void(std::size_t Index, HGLOBAL Page)>;
+
     // Runs the acquisition with the window disabled; the list of scanned pages (possibly
     // empty), or nullptr when the source could not be enabled. The pages are packed DIBs in
-    // Velmora's memory blocks and belong to the session until FreeImages.
-    const std::vector<HGLOBAL>* AcquireImages(QWidget* Wnd);
+    // Velmora's memory blocks and belong to the session until FreeImages. A taker sees each
+    // page as it arrives, so that it can be taken in (and released) while the scanner reads the
+    // next one; the first error it raises stops further hand-overs, the batch still runs to its
+    // end, and the error is raised again once the transfers are over.
+    const std::vector<HGLOBAL>* AcquireImages(QWidget* Wnd, const PageTaker& TakePage = {});
     void FreeImages();
     // Frees one page of the list once it has been taken in, so that a batch of large pages does
     // not stay in memory twice; its place in the list becomes a null handle.
@@ -85,6 +95,7 @@ private:
     bool HandleSourceEvent(const void* Msg);
     void DoNativeTransfers();
     bool FinishTransfer();
+    void HandOver(std::size_t Index);
     void FatalCheck(const char* Text);
 
     std::int32_t State = 1;
@@ -98,6 +109,8 @@ private:
     std::uint16_t ResultCode = 0;
     void* ProxyInstance = nullptr;
     std::optional<std::vector<HGLOBAL>> Images;
+    PageTaker Taker;
+    std::exception_ptr TakerError;
 
     // How blocks of the loaded manager are sized and released (its own functions when it hands
     // them out, else the C heap, as the official Linux manager does).

@@ -27,9 +27,11 @@ namespace {
 
 const QString DisableDS = QStringLiteral("0001 0009 0501");
 const QString GetCap = QStringLiteral("0001 0001 0001");
+const QString NativeXfer = QStringLiteral("0002 0104 0001");
 
 // Passes every dialog on to the recorder, and notes for each print of the bitmap target (its
-// save dialog) whether the source had been disabled by then.
+// save dialog) whether the source had been disabled by then, and how many page transfers it had
+// started.
 class PrintWatch final : public Dialogs {
 public:
     PrintWatch(DialogRecorder& recorder, QString log)
@@ -48,7 +50,9 @@ public:
             WhilePrinting();
         QFile f(m_log);
         const bool opened = f.open(QIODevice::ReadOnly);
-        PrintedWhileEnabled << (opened && !QString::fromLatin1(f.readAll()).contains(DisableDS));
+        const QString log = opened ? QString::fromLatin1(f.readAll()) : QString();
+        PrintedWhileEnabled << (opened && !log.contains(DisableDS));
+        TransfersBeforePrint << static_cast<int>(log.count(NativeXfer));
         return m_recorder.SaveFile(parent, request);
     }
     bool ChooseColor(QWidget* parent, QColor& color) override {
@@ -58,6 +62,7 @@ public:
         return m_recorder.PrinterSetup(parent, printer, title);
     }
     QList<bool> PrintedWhileEnabled;
+    QList<int> TransfersBeforePrint;
     std::function<void()> WhilePrinting;
 
 private:
@@ -224,6 +229,8 @@ private slots:
         const QList<TPicProperties*> pics = Pics();
         QCOMPARE(pics.size(), 3);
         QCOMPARE(watch.PrintedWhileEnabled, (QList<bool>{true, true, true}));
+        // Each page is printed before the next one is fetched.
+        QCOMPARE(watch.TransfersBeforePrint, (QList<int>{1, 2, 3}));
         QVERIFY(Log().contains(DisableDS));
         for (int i = 0; i < 3; ++i) {
             QCOMPARE(pics[i]->PicWidth(), 40 + 10 * i);
@@ -234,8 +241,8 @@ private slots:
         QCOMPARE(form->Twain->GetState(), 1);
     }
 
-    // The window takes input while a fast copy prints (the print's progress box needs it); a
-    // second acquisition or scanner choice started meanwhile does nothing.
+    // A fast copy prints each page the moment it has arrived, while its transfer is still open;
+    // a second acquisition or scanner choice started meanwhile does nothing.
     void NoSecondAcquisitionWhileOneRuns() {
         Scenario("page = 40x30 24 gradient 300\npage = 50x30 24 gradient 300");
         BitmapTarget();
@@ -247,7 +254,7 @@ private slots:
             form->GetPicBtnClick(Child<QToolButton>(*form, "GetPicBtn"));
             form->MScannersettingsClick();
             QVERIFY(!form->ScanPics(true, 300));
-            QCOMPARE(form->Twain->GetState(), 5);
+            QCOMPARE(form->Twain->GetState(), 7);
         };
         Child<QPushButton>(*form, "FastCopyBtn")->click();
         QCOMPARE(nested, 2);
