@@ -41,6 +41,9 @@ struct Bridge {
     bool feeder = false;
     int pagesDelivered = 0; // in this enable
     std::optional<PageJob> job;
+    // The resolution as the batch began; while a feeder reads its next sheet the worker is busy,
+    // and asking it would hold the application up until that sheet is in.
+    std::optional<ResolutionCap> batchResolution;
     unsigned jobSerial = 0;
     void* readyPage = nullptr;
     std::unique_ptr<QObject> context; // target of the worker's queued calls
@@ -189,6 +192,8 @@ void StartProgress() {
 // Starts the next page on the worker; with `first`, its end is reported by OnFirstPageDone.
 void StartPage(bool first) {
     Bridge& b = B();
+    if (first)
+        b.batchResolution = DescribeResolution(b.session->Options());
     b.job = b.session->ScanPage();
     const unsigned serial = ++b.jobSerial;
     if (first) {
@@ -275,7 +280,9 @@ TW_UINT16 OneValue(TW_CAPABILITY& cap, TW_UINT16 itemType, TW_UINT32 item) {
 
 TW_UINT16 GetResolution(TW_CAPABILITY& cap, TW_UINT16 msg) {
     Bridge& b = B();
-    const ResolutionCap r = DescribeResolution(b.session->Options());
+    const ResolutionCap r = b.state >= 6 && b.batchResolution
+                                ? *b.batchResolution
+                                : DescribeResolution(b.session->Options());
     if (r.kind == ResolutionCap::Kind::None)
         return Fail(TWCC_CAPUNSUPPORTED);
     if (msg != MSG_GET || r.kind == ResolutionCap::Kind::OneValue)
