@@ -55,6 +55,34 @@ void DrawVisiblePart(QPainter& painter, const QRectF& target, const QImage& imag
     painter.drawImage(part, image, sourcePart);
 }
 
+// A PDF printer's engine turns a picture into 32-bit pixels, plus an alpha mask it scans for,
+// before it compresses it: for a whole page that is almost twice the page's memory again, and
+// slow for being so large. Bands of a few hundred rows, handed over in the engine's own pixel
+// format, keep it small. Each band reaches one row into the next, which is drawn over it, so
+// that no hairline stays between them where a reader's rasteriser rounds both edges away.
+void DrawInBands(QPainter& painter, const QRectF& target, const QImage& image) {
+    constexpr int BandRows = 256;
+    const int h = image.height();
+    if (h <= BandRows || image.depth() == 1) {
+        // One-bit pictures go out as compact bitmaps anyway.
+        painter.drawImage(target, image);
+        return;
+    }
+    const QImage::Format wanted =
+        image.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32;
+    const qreal perRow = target.height() / h;
+    for (int y = 0; y < h; y += BandRows) {
+        const int rows = qMin(BandRows + 1, h - y);
+        // A view of the band's rows: no copy of the picture is made for it.
+        QImage view(image.constScanLine(y), image.width(), rows, image.bytesPerLine(),
+                    image.format());
+        if (!image.colorTable().isEmpty())
+            view.setColorTable(image.colorTable());
+        const QRectF part(target.x(), target.y() + y * perRow, target.width(), rows * perRow);
+        painter.drawImage(part, view.convertToFormat(wanted));
+    }
+}
+
 } // namespace
 
 void TRasterGraphic::Draw(QPainter& painter, const QRect& target) const {
@@ -64,7 +92,10 @@ void TRasterGraphic::Draw(QPainter& painter, const QRect& target) const {
     painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
     if (!painter.paintEngine() || painter.paintEngine()->type() != QPaintEngine::Raster) {
         // Printers resample at their own resolution and get every pixel.
-        painter.drawImage(target, m_image);
+        if (painter.paintEngine() && painter.paintEngine()->type() == QPaintEngine::Pdf)
+            DrawInBands(painter, QRectF(target), m_image);
+        else
+            painter.drawImage(target, m_image);
         painter.restore();
         return;
     }

@@ -1,12 +1,19 @@
-// Box reduction on tiny hand-built pictures, and the reduced copy behind drawing a picture small.
+// Box reduction on tiny hand-built pictures, the reduced copy behind drawing a picture small, and
+// pictures printed in bands.
 
 #include "layout/Reduce.h"
 #include "layout/Graphic.h"
 
+#include <QDir>
 #include <QImage>
+#include <QPageSize>
 #include <QPainter>
+#include <QPdfWriter>
 #include <QPicture>
+#include <QProcess>
+#include <functional>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 namespace {
 
@@ -422,4 +429,66 @@ TEST(RasterDraw, HugeTargetOnASmallBitmapDrawsOnlyWhatIsVisible) {
             EXPECT_TRUE(Near(bitmap.pixel(59, 39), expected, DrawTolerance));
             EXPECT_EQ(graphic.ReducedCopyBytes(), 0);
         }
+}
+
+TEST(RasterDraw, PrintedInBandsTheWayThePictureLooks) {
+    // Drawn into a PDF at one picture pixel per device pixel and rendered back: a band one row
+    // out of place or a hairline between bands shows in the rows of 16-row stripes, whose edges
+    // fall on the band boundaries and on the blocks of the PDF's JPEG (which keep them sharp).
+    QProcess probe;
+    probe.start(QStringLiteral("gs"), {QStringLiteral("--version")});
+    if (!probe.waitForFinished(10000) || probe.exitStatus() != QProcess::NormalExit)
+        GTEST_SKIP() << "Ghostscript is missing";
+    const QString tmp = QDir::temp().filePath(QStringLiteral("velmora-bands-%1").arg(getpid()));
+    QDir().mkpath(tmp);
+    constexpr int w = 300, h = 700; // bands of 256, 256 and 188 rows
+    for (const QImage::Format format : {QImage::Format_RGB888, QImage::Format_Indexed8}) {
+        SCOPED_TRACE(format);
+        QImage picture(w, h, format);
+        if (format == QImage::Format_Indexed8)
+            picture.setColorTable(GreyPalette());
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                const int stripe = (y / 16) % 2 ? 200 : 40;
+                if (format == QImage::Format_Indexed8)
+                    picture.setPixel(x, y, uint(stripe));
+                else
+                    picture.setPixel(x, y, qRgb(stripe, stripe, stripe + x % 50));
+            }
+        TBitmap graphic;
+        graphic.SetImage(picture);
+        const QString pdf = tmp + QStringLiteral("/bands.pdf");
+        {
+            QPdfWriter writer(pdf);
+            writer.setResolution(300);
+            writer.setPageMargins(QMarginsF());
+            writer.setPageSize(QPageSize(QSizeF(w / 300.0, h / 300.0), QPageSize::Inch));
+            QPainter painter(&writer);
+            graphic.Draw(painter, QRect(0, 0, w, h));
+        }
+        // Ghostscript maps picture rows onto device rows exactly, where poppler drifts by
+        // fractions of a row across a picture.
+        QProcess render;
+        render.start(QStringLiteral("gs"),
+                     {QStringLiteral("-q"), QStringLiteral("-dSAFER"), QStringLiteral("-dBATCH"),
+                      QStringLiteral("-dNOPAUSE"), QStringLiteral("-sDEVICE=png16m"),
+                      QStringLiteral("-r300"), "-sOutputFile=" + tmp + "/bands.png", pdf});
+        ASSERT_TRUE(render.waitForFinished(30000));
+        const QImage printed =
+            QImage(tmp + QStringLiteral("/bands.png")).convertToFormat(QImage::Format_RGB32);
+        ASSERT_EQ(printed.size(), picture.size());
+        const QImage original = picture.convertToFormat(QImage::Format_RGB32);
+        for (int y = 0; y < h; ++y) {
+            long error = 0;
+            for (int x = 0; x < w; ++x) {
+                const QRgb a = printed.pixel(x, y), b = original.pixel(x, y);
+                error += std::abs(qRed(a) - qRed(b)) + std::abs(qGreen(a) - qGreen(b)) +
+                         std::abs(qBlue(a) - qBlue(b));
+            }
+            // A row taken from the wrong stripe costs 106 or more, a hairline more than 50.
+            // A row taken from the wrong stripe costs 106 or more, a hairline more than 50.
+            ASSERT_LT(error / (3.0 * w), 8) << "row " << y;
+        }
+    }
+    QDir(tmp).removeRecursively();
 }
