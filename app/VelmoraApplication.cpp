@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QLibraryInfo>
 #include <QLoggingCategory>
+#include <malloc.h>
 #include <new>
 
 // Which of its own files the program found where; enable "velmora.files.info" to see it.
@@ -43,6 +44,12 @@ QStringList VelmoraApplication::ReceivedArguments() {
 
 VelmoraApplication::VelmoraApplication(int& argc, char** argv)
     : QApplication(KeepArguments(argc, argv), argv) {
+    // Pages and pictures are tens of megabytes each and come and go with every scan. Left to
+    // itself the C library raises its mapping threshold past the first page it frees, and the
+    // pages after it then stay in the process when freed: a batch would hold freed pages as
+    // well as kept ones. Blocks above a few megabytes are always mapped and returned on free;
+    // the smaller ones of drawing and printing (bands of a page) are still reused.
+    mallopt(M_MMAP_THRESHOLD, 4 << 20);
     // The copier speaks German whatever the desktop's language is, so its standard dialogs do
     // too: from its own copy of Qt's translations, else from Qt's.
     const QString folders[] = {VelmoraFolder(TVelmoraFiles::Translations),

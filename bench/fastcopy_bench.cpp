@@ -3,7 +3,10 @@
 // `scanimage --batch` of the same sheets with the same options in the same run. Prints the
 // time to the third job accepted and to the end of the command, the scan alone, their ratios,
 // and the peak memory above the idle window in units of one page's raw pixel bytes, at the third
-// job and at the end.
+// job and at the end, in all and above the pictures the copy keeps by then.
+//   fastcopy_bench [delay]
+// With a delay (microseconds, 1000..200000) the test scanner is held back after every block it
+// reads, which makes it as slow as a real one; both runs use the same options for scanimage.
 // Needs the private scheduler and SANE configuration of scripts/testenv.sh: run
 // bench/fastcopy_bench.sh.
 
@@ -23,6 +26,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 namespace {
@@ -65,7 +69,7 @@ void ResetPeak() {
 // goes when the job has been accepted: its end marks the job.
 class JobClock final : public QObject {
 public:
-    explicit JobClock(const QElapsedTimer& clock) : m_clock(clock) {}
+    JobClock(const QElapsedTimer& clock, const TMainForm& form) : m_clock(clock), m_form(form) {}
     bool eventFilter(QObject*, QEvent* event) override {
         if (event->type() != QEvent::ChildAdded && event->type() != QEvent::ChildRemoved)
             return false;
@@ -76,14 +80,17 @@ public:
         else if (event->type() == QEvent::ChildRemoved && m_boxes.remove(child)) {
             Ends.push_back(m_clock.nsecsElapsed() / 1e6);
             Peaks.push_back(Memory("VmHWM:"));
+            Kept.push_back(static_cast<int>(m_form.PicRecords.size()));
         }
         return false;
     }
     std::vector<double> Ends;
     std::vector<double> Peaks; // the process's peak memory when each job was accepted
+    std::vector<int> Kept;     // the pictures the window holds by then
 
 private:
     const QElapsedTimer& m_clock;
+    const TMainForm& m_form;
     QSet<QObject*> m_boxes;
 };
 
@@ -98,7 +105,29 @@ int main(int argc, char** argv) {
                      "fastcopy_bench: needs scripts/testenv.sh; run bench/fastcopy_bench.sh\n");
         return 1;
     }
+    const int delay = argc > 1 ? std::atoi(argv[1]) : 0;
     QTemporaryDir dir;
+    if (delay > 0) {
+        // The test scanner's own defaults, so that scanimage and Velmora both scan held back.
+        const QString from = qEnvironmentVariable("SANE_CONFIG_DIR");
+        const QString to = dir.filePath("sane");
+        QDir().mkpath(to);
+        QFile::copy(from + "/dll.conf", to + "/dll.conf");
+        QFile in(from + "/test.conf");
+        QFile out(to + "/test.conf");
+        if (!in.open(QIODevice::ReadOnly) || !out.open(QIODevice::WriteOnly)) {
+            std::fprintf(stderr, "fastcopy_bench: no test.conf in %s\n", qPrintable(from));
+            return 1;
+        }
+        for (const QByteArray& line : in.readAll().split('\n'))
+            if (!line.startsWith("read-"))
+                out.write(line + '\n');
+        out.write("read-limit true\nread-limit-size 65536\nread-delay true\n"
+                  "read-delay-duration " +
+                  QByteArray::number(delay) + "\n");
+        out.close();
+        qputenv("SANE_CONFIG_DIR", QFile::encodeName(to));
+    }
     // The bridge scans the way its dialog was left: the feeder, in colour.
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.filePath("config")));
     QDir().mkpath(dir.filePath("config/velmora/sane-options"));
@@ -110,18 +139,20 @@ int main(int argc, char** argv) {
     qputenv("VELMORA_TWAIN_DSM", TWAIN_DSM);
     qputenv("VELMORA_TWAIN_SOURCES", SANE_SOURCES);
 
-    VelmoraApplication app(argc, argv);
+    // The window would open the delay as a picture file.
+    int appArgc = 1;
+    VelmoraApplication app(appArgc, argv);
     const QString out = dir.filePath("kopie.pdf");
     Run("lpadmin", {"-p", Queue, "-E", "-v", "file://" + out, "-m",
                     "lsb/usr/cupsfilters/Generic-PDF_Printer-PDF.ppd", "-o", "PageSize=A4"});
     Run("lpadmin", {"-d", Queue});
 
     // The scan alone: scanimage's batch of the same sheets, same options.
-    const QStringList scanOptions = {
-        "-d",          "test:0", "--source",     "Automatic Document Feeder",
-        "--mode",      "Color",  "--resolution", "300",
-        "-x",          "210",    "-y",           "297",
-        "--format=pnm"};
+    const QStringList scanOptions =
+        QStringList{"-d",          "test:0", "--source",     "Automatic Document Feeder",
+                    "--mode",      "Color",  "--resolution", "300",
+                    "-x",          "210",    "-y",           "297",
+                    "--format=pnm"};
     QElapsedTimer t;
     t.start();
     Run("scanimage", scanOptions + QStringList{"--batch=" + dir.filePath("all%d.pnm")});
@@ -146,7 +177,7 @@ int main(int argc, char** argv) {
     const double idle = Memory("VmRSS:");
     ResetPeak();
 
-    JobClock jobs(t);
+    JobClock jobs(t, form);
     form.installEventFilter(&jobs);
     t.restart();
     form.GetPicBtnClick(form.findChild<QPushButton*>(QStringLiteral("FastCopyBtn")));
@@ -155,6 +186,10 @@ int main(int argc, char** argv) {
     const double peak = Memory("VmHWM:");
     const int pages = static_cast<int>(form.PicRecords.size());
 
+    if (delay > 0)
+        std::printf("test scanner held back %d us per block: as slow as a real scanner\n", delay);
+    else
+        std::printf("test scanner at memory speed\n");
     std::printf("sheets in the test scanner's feeder   %d (scanimage), %d (Velmora)\n", sheets,
                 pages);
     std::printf("print jobs seen                       %zu\n", jobs.Ends.size());
@@ -175,8 +210,12 @@ int main(int argc, char** argv) {
                     when, (bytes - idle) / 1048576.0, (bytes - idle) / PageBytes,
                     PageBytes / 1048576.0);
     };
-    if (jobs.Peaks.size() >= 3)
+    if (jobs.Peaks.size() >= 3) {
         pagesAboveIdle("third job", jobs.Peaks[2]);
+        const double working = jobs.Peaks[2] - idle - jobs.Kept[2] * PageBytes;
+        std::printf("  of which above the %d pictures kept   %8.0f MiB = %.2f pages\n",
+                    jobs.Kept[2], working / 1048576.0, working / PageBytes);
+    }
     pagesAboveIdle("end", peak);
     form.close();
     Run("lpadmin", {"-x", Queue});
