@@ -439,9 +439,10 @@ struct SaneSession::Impl {
                 // Bytes of the frame still to come, where its length is known.
                 long long left =
                     p.lines > 0 ? static_cast<long long>(p.lines) * p.bytes_per_line : -1;
+                const bool holdLastByte = TestBackend() && left > 0;
                 for (;;) {
                     std::size_t want = buffer.size();
-                    if (TestBackend() && left > 0) {
+                    if (holdLastByte && left > 0) {
                         // SANE's test backend cancels its reader thread asynchronously the moment
                         // the frame's last byte is read; caught inside free(), that thread dies
                         // holding the allocator's lock and the scan never ends. Its last byte is
