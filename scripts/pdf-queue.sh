@@ -4,6 +4,9 @@
 # every job as a PDF file into a folder. Nothing of the machine's own printing system is touched:
 # the queue lives in a private CUPS scheduler that runs as the calling user, with its own
 # configuration, spool and socket, and only the Velmora process is pointed at it (CUPS_SERVER).
+# The scheduler belongs to the user who starts it: its socket lies in a folder only that user can
+# enter, and its policy serves that user (and root) alone, since whoever may change the queue's
+# device chooses where a backend run with the scheduler's rights writes.
 #
 #   pdf-queue.sh needed          exit status 0 when the printing system offers no printer
 #   pdf-queue.sh start [CLIENT]  start the private scheduler (or join the running one), make sure
@@ -36,10 +39,23 @@ else
 fi
 S=${VELMORA_PDF_QUEUE_DIR:-$DEFAULT_STATE}
 PDF_DIR=${VELMORA_PDF_DIR:-$HOME/Velmora-PDF}
-SOCK=$S/run/cups.sock
+SOCK=$S/sock/cups.sock
 PIDFILE=$S/run/cupsd.pid
+OWNER=$(id -un)
 
 say() { echo "pdf-queue: $*" >&2; }
+
+# The folder exists, is no symbolic link and belongs to the caller; with a mode, it is set to it.
+# Whoever else controls it could swap the socket, the configuration or the backend.
+own_dir() {
+  local d=$1 mode=${2:-}
+  mkdir -p -- "$d" 2>/dev/null
+  if [ -L "$d" ] || [ ! -d "$d" ] || [ "$(stat -c %u -- "$d")" != "$(id -u)" ]; then
+    say "$d ist kein eigener Ordner von $OWNER (ein Verweis oder einem anderen Benutzer gehörend)"
+    return 1
+  fi
+  [ -z "$mode" ] || chmod "$mode" -- "$d"
+}
 
 needed() {
   command -v lpstat >/dev/null 2>&1 || return 0
@@ -73,6 +89,12 @@ uri_path() {
 }
 
 write_config() {
+  # The name goes into the policy as it is: a name of other characters could say something else.
+  if ! [[ $OWNER =~ ^[A-Za-z0-9_][A-Za-z0-9._-]*\$?$ ]]; then
+    say "der Benutzername $OWNER passt nicht in die Zugriffsregeln des Druckdiensts"
+    return 1
+  fi
+  own_dir "$S/sock" 0700 || return 1
   mkdir -p "$S"/{etc/ppd,spool/tmp,cache,run,log,lib/backend} || return 1
   chmod 755 "$S" "$S/lib" "$S/lib/backend"
   # The scheduler finds filters, drivers and helpers under its ServerBin: the system's own, and
@@ -109,16 +131,28 @@ WebInterface No
 DefaultShared No
 PreserveJobHistory No
 ErrorPolicy abort-job
+# Clients on the socket are known by their process credentials (PeerCred): everything, jobs and
+# administration alike, is for the owner and root only, also should the socket's folder be opened.
 <Location />
+  AuthType Default
+  Require user $OWNER root
   Order allow,deny
   Allow all
 </Location>
 <Location /admin>
+  AuthType Default
+  Require user $OWNER root
   Order allow,deny
   Allow all
 </Location>
 <Policy default>
+  JobPrivateAccess default
+  JobPrivateValues default
+  SubscriptionPrivateAccess default
+  SubscriptionPrivateValues default
   <Limit All>
+    AuthType Default
+    Require user $OWNER root
     Order deny,allow
   </Limit>
 </Policy>
@@ -188,15 +222,22 @@ live_clients() {
 }
 
 lock() {
-  mkdir -p "$S/run" && exec 9>"$S/run/lock" && flock 9
+  own_dir "$S" && own_dir "$S/run" && exec 9>"$S/run/lock" && flock 9
 }
+
+client=${2:-}
+case $client in
+  *[!0-9]*)
+    echo "pdf-queue: $client ist keine Prozessnummer" >&2
+    exit 2
+    ;;
+esac
 
 case ${1:-} in
   needed)
     needed
     ;;
   start)
-    client=${2:-}
     lock || { say "$S kann nicht angelegt werden"; exit 1; }
     start_scheduler || exit 1
     if ! make_queue >>"$S/log/lpadmin.out" 2>&1; then
@@ -210,7 +251,6 @@ case ${1:-} in
     echo "$SOCK"
     ;;
   stop)
-    client=${2:-}
     [ -d "$S/run" ] || exit 0
     lock || exit 1
     [ -n "$client" ] && rm -f "$S/clients/$client"

@@ -60,8 +60,11 @@ start_xvfb() {
 }
 
 start_cups() {
-  local c=$T/cups d
+  local c=$T/cups d user
+  user=$(id -un)
   mkdir -p "$c"/{etc/ppd,spool/tmp,cache,run,log,lib/backend} "$T/out"
+  # The socket's folder is the tester's alone; the rest stays open to the filters' lp user.
+  mkdir -m 0700 "$c/sock"
   chmod 755 "$c" "$c/lib" "$c/lib/backend"
   # The system's filters, drivers and backends, and beside them Velmora's PDF backend, which
   # stores every job in a file of its own (velmora-pdf:///folder); mode 0700 runs it as root.
@@ -90,30 +93,42 @@ SystemGroup root
 LogFileGroup root
 CONF
   cat >"$c/etc/cupsd.conf" <<CONF
-Listen $c/run/cups.sock
+Listen $c/sock/cups.sock
 LogLevel info
 Browsing No
 BrowseLocalProtocols none
 WebInterface No
 DefaultShared No
 ErrorPolicy abort-job
+# For the user running the tests (and root) only, known by the socket's peer credentials: other
+# users of the machine neither see the test jobs nor change the queues.
 <Location />
+  AuthType Default
+  Require user $user root
   Order allow,deny
   Allow all
 </Location>
 <Location /admin>
+  AuthType Default
+  Require user $user root
   Order allow,deny
   Allow all
 </Location>
 <Policy default>
+  JobPrivateAccess default
+  JobPrivateValues default
+  SubscriptionPrivateAccess default
+  SubscriptionPrivateValues default
   <Limit All>
+    AuthType Default
+    Require user $user root
     Order deny,allow
   </Limit>
 </Policy>
 CONF
   cupsd -f -c "$c/etc/cupsd.conf" -s "$c/etc/cups-files.conf" >"$c/log/cupsd.out" 2>&1 &
   PIDS+=("$!")
-  export CUPS_SERVER=$c/run/cups.sock VELMORA_TEST_CUPS_DIR=$c VELMORA_TEST_OUT=$T/out
+  export CUPS_SERVER=$c/sock/cups.sock VELMORA_TEST_CUPS_DIR=$c VELMORA_TEST_OUT=$T/out
   for _ in $(seq 100); do
     lpstat -r >/dev/null 2>&1 && return 0
     sleep 0.1
