@@ -9,4 +9,5 @@ cmake -S . -B "$B" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/u
   -DVELMORA_TESTS=OFF -DVELMORA_BENCH=OFF >/dev/null
 cmake --build "$B" -j2
 (cd "$B" && cpack -G DEB >/dev/null)
-ls "$PWD/$B"/velmora_*.deb
+# The build folder may be given relative to the source tree or as an absolute path.
+(cd "$B" && ls "$PWD"/velmora_*.deb)
