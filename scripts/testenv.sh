@@ -2,8 +2,9 @@
 # Runs a command inside Velmora's private test environment:
 #   scripts/testenv.sh <command> [args...]
 # - a temporary HOME, XDG_CONFIG_HOME, XDG_RUNTIME_DIR (nothing of the user's settings is seen),
-# - a virtual X server (Xvfb) on a free display, exported as DISPLAY for tests that need a real
-#   window system (widget tests themselves use the offscreen platform),
+# - a virtual X server (Xvfb) on a free display, exported as DISPLAY (with its cookie in
+#   XAUTHORITY) for tests that need a real window system (widget tests themselves use the
+#   offscreen platform),
 # - a private CUPS scheduler on a socket in the temporary folder (CUPS_SERVER), with no printers:
 #   tests add their own file: queues with lpadmin, or velmora-pdf:///folder queues that keep
 #   every job in a file of its own,
@@ -39,11 +40,18 @@ export VELMORA_TEST_TMP=$T
 # Qt reads the number format from these; the copier's tests expect the German one.
 export LANG=de_DE.UTF-8 LC_ALL= LANGUAGE=de
 
+# Only clients that know the server's cookie get in: without it every local user could watch the
+# tests' windows and type into a program under test, which may run as root.
 start_xvfb() {
-  local n
+  local n cookie
+  export XAUTHORITY=$T/xauthority
+  (umask 077 && : >"$XAUTHORITY") || return 1
+  cookie=$(od -An -N16 -tx1 /dev/urandom | tr -d ' \n')
   for n in $(seq 90 140); do
     [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
-    Xvfb ":$n" -screen 0 1280x1024x24 -dpi 96 -nolisten tcp >"$T/xvfb.log" 2>&1 &
+    xauth -q add ":$n" . "$cookie" || return 1
+    Xvfb ":$n" -auth "$XAUTHORITY" -screen 0 1280x1024x24 -dpi 96 -nolisten tcp \
+      >"$T/xvfb.log" 2>&1 &
     local pid=$!
     PIDS+=("$pid")
     for _ in $(seq 100); do

@@ -3,7 +3,8 @@
 # to the user who started them: another local user can neither print, nor cancel the owner's
 # job, nor point the queue at a folder of their choosing (which a root-run backend would write
 # into), neither through the socket nor, should its folder be opened, past the scheduler's rules.
-# The owner's jobs still print. Needs root, to act as the other users.
+# The owner's jobs still print. Nor can they get onto the test environment's X server. Needs root,
+# to act as the other users.
 #   PdfQueueAccessTest.sh <scripts folder>
 set -uo pipefail
 
@@ -182,6 +183,12 @@ chmod 700 "$MACHINE_SOCK_DIR"
 lpstat -o Zugriff | grep -q "^$id " || fail "testenv: the held job $id is gone"
 cancel "$id"
 lpadmin -x Zugriff
+
+# ---- The test environment's X server --------------------------------------------------------------
+if [ -n "${DISPLAY:-}" ] && command -v xdpyinfo >/dev/null; then
+  HOME=/ XAUTHORITY='' as nobody xdpyinfo >/dev/null 2>&1 && fail "testenv: nobody gets onto $DISPLAY"
+  xdpyinfo >/dev/null 2>&1 || fail "testenv: the tests do not get onto $DISPLAY"
+fi
 
 [ "$failures" -eq 0 ] && echo "PASS"
 exit $((failures > 0))
