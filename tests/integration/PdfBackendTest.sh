@@ -75,6 +75,17 @@ for uri in "" "file://$OUT" "velmora-pdf:" "velmora-pdf://rechner$OUT" "velmora-
   DEVICE_URI=$uri bash "$BACKEND" 30 anna T 1 "" "$T/job.pdf" 2>/dev/null &&
     fail "device URI '$uri' was taken"
 done
+# A folder on the way that belongs to another user could be swapped for a link; root can make one.
+if [ "$(id -u)" -eq 0 ]; then
+  mkdir -p "$T/fremd/sub" "$T/eigen" && chown nobody "$T/fremd"
+  ln -s "$OUT" "$T/eigen/link" && chown -h nobody "$T/eigen/link"
+  ln -s "$T/fremd/sub" "$T/eigen/zu-fremd"
+  for folder in "$T/fremd/sub" "$T/fremd/neu" "$T/eigen/link" "$T/eigen/zu-fremd"; do
+    DEVICE_URI="velmora-pdf://$folder" bash "$BACKEND" 32 anna T 1 "" "$T/job.pdf" 2>/dev/null &&
+      fail "a folder reached through one of another user was taken: $folder"
+  done
+  [ -z "$(find "$T/fremd" "$OUT" -name '32-*')" ] || fail "a job went through another user's folder"
+fi
 mkdir -p "$T/mit Blank"
 DEVICE_URI="velmora-pdf://$T/mit%20Blank" bash "$BACKEND" 31 anna T 1 "" <"$T/job.pdf" 2>/dev/null ||
   fail "an escaped folder was refused"
