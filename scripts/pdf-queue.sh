@@ -67,11 +67,19 @@ needed() {
 
 private() { CUPS_SERVER=$SOCK "$@"; }
 
-running() {
+# The process the pid file names, if it is this queue's scheduler still: after a crash or a
+# restart of the machine the number may belong to any other process, which must never be stopped.
+scheduler_pid() {
   local pid
   pid=$(cat "$PIDFILE" 2>/dev/null) || return 1
-  # lpstat speaks the user's language; its exit status says nothing.
-  [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null &&
+  [[ $pid =~ ^[0-9]+$ ]] || return 1
+  tr '\0' '\n' <"/proc/$pid/cmdline" 2>/dev/null | grep -qxF -- "$S/etc/cupsd.conf" || return 1
+  echo "$pid"
+}
+
+running() {
+  scheduler_pid >/dev/null &&
+    # lpstat speaks the user's language; its exit status says nothing.
     private env LC_ALL=C LANG=C lpstat -r 2>/dev/null | grep -qx 'scheduler is running'
 }
 
@@ -171,18 +179,20 @@ start_scheduler() {
     return 1
   fi
   write_config || { say "$S kann nicht angelegt werden"; return 1; }
+  # One that does not answer on the socket (hung, or started with another configuration) goes.
+  stop_scheduler
   rm -f "$SOCK"
   # The scheduler must not inherit the lock (fd 9) nor the caller's output, or the caller would
   # wait for it. It leads a process group of its own, so that stopping it also ends whatever it
   # started and has not reaped (a filter, a backend).
   setsid cupsd -f -c "$S/etc/cupsd.conf" -s "$S/etc/cups-files.conf" \
     </dev/null >>"$S/log/cupsd.out" 2>&1 9>&- &
-  echo $! >"$PIDFILE"
+  local started=$! _
+  echo "$started" >"$PIDFILE"
   # Usually a fraction of a second; a machine busy with other work may take far longer.
-  local _
   for _ in $(seq 300); do
     running && return 0
-    kill -0 "$(cat "$PIDFILE")" 2>/dev/null || break
+    kill -0 "$started" 2>/dev/null || break
     sleep 0.1
   done
   say "der Druckdienst startet nicht (siehe $S/log)"
@@ -192,8 +202,7 @@ start_scheduler() {
 
 stop_scheduler() {
   local pid _
-  pid=$(cat "$PIDFILE" 2>/dev/null) || return 0
-  if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
+  if pid=$(scheduler_pid); then
     kill -- "-$pid" 2>/dev/null || kill "$pid"
     for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
     kill -9 -- "-$pid" 2>/dev/null

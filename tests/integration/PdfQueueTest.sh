@@ -143,5 +143,22 @@ pid=$(scheduler_pid)
 queue stop "$third"
 wait_gone "$pid" || fail "the scheduler did not stop"
 
+# ---- A pid file left behind names a process that is not the scheduler (after a reboot, say) ----
+setsid sleep 600 >/dev/null 2>&1 &
+stranger=$!
+CLIENTS+=("$stranger")
+echo "$stranger" >"$VELMORA_PDF_QUEUE_DIR/run/cupsd.pid"
+queue stop
+kill -0 "$stranger" 2>/dev/null || fail "stop ended a process that was not the scheduler"
+echo "$stranger" >"$VELMORA_PDF_QUEUE_DIR/run/cupsd.pid"
+new_client
+fourth=$client
+start_for "$fourth" || fail "start beside a stale pid file: $(cat "$T/start.msg")"
+[ "$(scheduler_pid)" != "$stranger" ] || fail "a stranger was taken for the scheduler"
+pid=$(scheduler_pid)
+queue stop "$fourth"
+wait_gone "$pid" || fail "the scheduler did not stop"
+kill -0 "$stranger" 2>/dev/null || fail "start or stop ended a process that was not the scheduler"
+
 [ "$failures" -eq 0 ] && echo "PASS"
 exit $((failures > 0))
