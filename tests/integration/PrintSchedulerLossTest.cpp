@@ -20,8 +20,10 @@
 
 #include <csignal>
 #include <cstdio>
+#include <pwd.h>
 #include <sys/types.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -42,8 +44,15 @@ int Run(const QString& program, const QStringList& args) {
 // Starts a scheduler in `dir` with one file: queue "Verlust" writing into dir/out.
 bool StartScheduler(const QString& dir) {
     const QDir d(dir);
-    for (const char* sub : {"etc/ppd", "spool/tmp", "cache", "run", "log", "out"})
+    for (const char* sub : {"etc/ppd", "spool/tmp", "cache", "run", "sock", "log", "out"})
         d.mkpath(QString::fromLatin1(sub));
+    // Like the test environment's scheduler, it serves the tester and root alone: it runs as
+    // root in CI and writes file: queues as root.
+    QFile::setPermissions(dir + "/sock", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const passwd* me = getpwuid(getuid());
+    if (!me)
+        return false;
+    const QString user = QString::fromLocal8Bit(me->pw_name);
     const QString files = QStringLiteral("ServerRoot %1/etc\nRequestRoot %1/spool\n"
                                          "TempDir %1/spool/tmp\nCacheDir %1/cache\n"
                                          "StateDir %1/run\nAccessLog %1/log/access_log\n"
@@ -52,13 +61,15 @@ bool StartScheduler(const QString& dir) {
                                          "SystemGroup root\nLogFileGroup root\n")
                               .arg(dir);
     const QString conf =
-        QStringLiteral("Listen %1/run/cups.sock\nLogLevel info\nBrowsing No\n"
+        QStringLiteral("Listen %1/sock/cups.sock\nLogLevel info\nBrowsing No\n"
                        "BrowseLocalProtocols none\nWebInterface No\nDefaultShared No\n"
-                       "ErrorPolicy abort-job\n<Location />\n  Order allow,deny\n"
-                       "  Allow all\n</Location>\n<Location /admin>\n  Order allow,deny\n"
-                       "  Allow all\n</Location>\n<Policy default>\n  <Limit All>\n"
+                       "ErrorPolicy abort-job\n<Location />\n  AuthType Default\n"
+                       "  Require user %2 root\n  Order allow,deny\n  Allow all\n</Location>\n"
+                       "<Location /admin>\n  AuthType Default\n  Require user %2 root\n"
+                       "  Order allow,deny\n  Allow all\n</Location>\n<Policy default>\n"
+                       "  <Limit All>\n    AuthType Default\n    Require user %2 root\n"
                        "    Order deny,allow\n  </Limit>\n</Policy>\n")
-            .arg(dir);
+            .arg(dir, user);
     if (!WriteFile(dir + "/etc/cups-files.conf", files) ||
         !WriteFile(dir + "/etc/cupsd.conf", conf))
         return false;
@@ -70,7 +81,7 @@ bool StartScheduler(const QString& dir) {
             "cupsd", {"-f", "-c", dir + "/etc/cupsd.conf", "-s", dir + "/etc/cups-files.conf"},
             QString(), &g_cupsd))
         return false;
-    qputenv("CUPS_SERVER", (dir + "/run/cups.sock").toLocal8Bit());
+    qputenv("CUPS_SERVER", (dir + "/sock/cups.sock").toLocal8Bit());
     QElapsedTimer t;
     t.start();
     while (Run("lpstat", {"-r"}) != 0) {
