@@ -114,9 +114,10 @@ bool TMainForm::AcquirePics(bool Normal, int DPI, std::exception_ptr& Failure) {
                                 [&twain] { return twain.GetXResolution(); }, pageDPI);
                             pic->xRelPos = CentredRelPos(pic->xRelSize());
                             pic->yRelPos = CentredRelPos(pic->yRelSize());
-                            // The source stays enabled while the page is printed.
+                            // The source stays enabled while the page is printed: this page
+                            // alone, whatever the page selection says.
                             if (printing)
-                                PrintBtnClick(nullptr);
+                                PrintPages(CurrentPicNo);
                         } catch (...) {
                             twain.ReleaseImage(i);
                             if (!Failure)
