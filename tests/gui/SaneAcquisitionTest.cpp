@@ -14,6 +14,7 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QDoubleSpinBox>
+#include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
@@ -34,6 +35,17 @@ int ProgressWindows(bool visibleOnly) {
             (!visibleOnly || w->isVisible()))
             ++n;
     return n;
+}
+
+// What the visible ones say.
+QStringList ProgressTexts() {
+    QStringList texts;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (!qobject_cast<QDialog*>(w) && w->windowTitle() == QStringLiteral("Scannen") &&
+            w->isVisible())
+            if (auto* label = w->findChild<QLabel*>())
+                texts << label->text();
+    return texts;
 }
 
 QDialog* ScannerDialog() {
@@ -147,18 +159,19 @@ private slots:
     }
 
     // A fast copy from the feeder (chosen in the dialog the time before): while each sheet is
-    // printed there is one progress window at most, and none once the copy is over.
+    // printed there is one progress window, on the sheet being read meanwhile, and none once
+    // the copy is over.
     void FeederFastCopyShowsOneProgressWindow() {
         QVERIFY(ScanWithDialog(QStringLiteral("Automatic Document Feeder"), 75, 20));
         QCOMPARE(Pics().size(), 10);
         QCOMPARE(ProgressWindows(false), 0);
 
         QList<int> existing;
-        int shown = 0;
+        QList<QStringList> shown;
         // Each print of the bitmap target asks for a file while the next sheet is read.
         dialogs->FileDialogShown = [&](DialogRecorder::Shown::Kind) {
             existing << ProgressWindows(false);
-            shown = qMax(shown, ProgressWindows(true));
+            shown << ProgressTexts();
         };
         Child<QPushButton>(*form, "FastCopyBtn")->click();
         QCOMPARE(Pics().size(), 20);
@@ -168,7 +181,9 @@ private slots:
             counts += QString::number(n) + QLatin1Char(' ');
         QVERIFY2(*std::max_element(existing.begin(), existing.end()) <= 1,
                  qPrintable(QStringLiteral("progress windows at each print: ") + counts));
-        QCOMPARE(shown, 1);
+        for (int sheet = 1; sheet <= 10; ++sheet)
+            QCOMPARE(shown[sheet - 1],
+                     QStringList{QStringLiteral("Scanne Seite %1 …").arg(sheet + 1)});
         QCOMPARE(ProgressWindows(true), 0);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QCOMPARE(ProgressWindows(false), 0);
