@@ -82,29 +82,3 @@ TEST(PageList, OnlyTypedCharactersAreFiltered) {
         EXPECT_EQ(IsTypedCharacter(QString::fromUtf16(c.text), c.modifiers), c.typed)
             << QString::fromUtf16(c.text).toStdString() << " " << int(c.modifiers);
 }
-
-// The print command follows the selection; the print of a fast copy takes the page just
-// scanned alone, whatever the selection says.
-TEST(PageList, SelectedPages) {
-    struct SelectionCase {
-        bool allPages;
-        const char* list;
-        int onlyPage;
-        int pages;
-        std::vector<int> expected;
-    };
-    const SelectionCase cases[] = {
-        {true, "", 0, 3, {1, 2, 3}}, {true, "2", 0, 3, {1, 2, 3}}, {false, "3,1", 0, 3, {3, 1}},
-        {false, "", 0, 3, {}},       {true, "", 4, 4, {4}},        {false, "1,1-4", 4, 4, {4}},
-        {false, "", 2, 4, {2}},      {true, "", 5, 4, {}},         {true, "", -1, 4, {}},
-        {true, "", 0, 0, {}},
-    };
-    for (const SelectionCase& c : cases) {
-        TPageSelection selection;
-        selection.AllPages = c.allPages;
-        selection.List = QString::fromLatin1(c.list);
-        selection.OnlyPage = c.onlyPage;
-        EXPECT_EQ(SelectedPages(selection, c.pages), c.expected)
-            << c.allPages << " \"" << c.list << "\" only " << c.onlyPage << " of " << c.pages;
-    }
-}
