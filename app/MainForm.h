@@ -162,7 +162,10 @@ public:
     int Tag(const QAbstractButton* Button) const;
     void SetTag(QAbstractButton* Button, int Value);
     void PrintBtnClick(QObject* Sender = nullptr);
-    QList<TPicProperties*> GetPrintPics();
+    // The print command's work; with OnlyPage (the page a fast copy has just scanned) that page
+    // alone is printed, whatever the page selection.
+    void PrintPages(int OnlyPage);
+    QList<TPicProperties*> GetPrintPics(int OnlyPage = 0);
     // Character filter of PagesEdit; setting Key to QChar() discards the character.
     void PagesEditKeyPress(QObject* Sender, QChar& Key);
 

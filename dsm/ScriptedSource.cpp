@@ -13,6 +13,10 @@
 //               (blocks smaller than their contents claim)
 //   xres-type = fix32                     item type: fix32, int16, int32, uint32
 //   set       = accept                    accept / refuse MSG_SET of ICAP_XRESOLUTION
+//   dialog-dpi = 150 | 150x100            the user picks this resolution in the source's dialog
+//                                         (enabled with ShowUI): ICAP_XRESOLUTION reports it
+//                                         from then on, ICAP_YRESOLUTION the second value (only
+//                                         when given; else it is unsupported, as always)
 //   enable    = success                   success / checkstatus / failure
 //   closereq  = no                        yes: the user closes the dialog instead of scanning
 //   ready     = yes                       no: never signals MSG_XFERREADY
@@ -74,6 +78,7 @@ struct Scenario {
     QStringList xres = {QStringLiteral("onevalue"), QStringLiteral("300")};
     QString xresType = QStringLiteral("fix32");
     bool setAccepted = true;
+    QString dialogDpi;
     QString enable = QStringLiteral("success");
     bool closeRequest = false;
     bool ready = true;
@@ -123,6 +128,8 @@ Scenario ReadScenario() {
             s.xres = words;
         else if (key == QLatin1String("xres-type"))
             s.xresType = value;
+        else if (key == QLatin1String("dialog-dpi"))
+            s.dialogDpi = value;
         else if (key == QLatin1String("set"))
             s.setAccepted = value == QLatin1String("accept");
         else if (key == QLatin1String("enable"))
@@ -179,6 +186,7 @@ struct Source {
     TW_UINT16 armed = MSG_NULL; // notice waiting for its moment
     QElapsedTimer sinceEnable;
     TW_UINT32 xresValue = 0;      // accepted MSG_SET value (raw item), 0 = none
+    TW_UINT32 yresValue = 0;      // vertical value picked in the dialog (raw FIX32), 0 = none
     QPointer<QWidget> driverMain; // the driver's windows while enabled, when the scenario has them
     QPointer<QLineEdit> driverEdit;
 };
@@ -306,6 +314,17 @@ TW_UINT16 GetXResolution(TW_CAPABILITY& cap) {
 TW_UINT16 Capability(TW_UINT16 msg, TW_CAPABILITY* cap) {
     if (!cap)
         return Fail(TWCC_BADVALUE);
+    if (cap->Cap == ICAP_YRESOLUTION && S().yresValue &&
+        (msg == MSG_GET || msg == MSG_GETCURRENT)) {
+        auto* p = static_cast<unsigned char*>(Allocate(6));
+        if (!p)
+            return Fail(TWCC_LOWMEMORY);
+        cap->ConType = TWON_ONEVALUE;
+        Put<TW_UINT16>(p, TWTY_FIX32);
+        Put<TW_UINT32>(p + 2, S().yresValue);
+        cap->hContainer = p;
+        return TWRC_SUCCESS;
+    }
     if (cap->Cap != ICAP_XRESOLUTION)
         return Fail(TWCC_CAPUNSUPPORTED);
     if (msg == MSG_GET || msg == MSG_GETCURRENT)
@@ -598,6 +617,7 @@ TW_UINT16 Control(pTW_IDENTITY origin, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF d
             s.cancelDone = s.failDone = false;
             s.armed = MSG_NULL;
             s.xresValue = 0;
+            s.yresValue = 0;
             s.condition = TWCC_SUCCESS;
             return TWRC_SUCCESS;
         }
@@ -627,6 +647,12 @@ TW_UINT16 Control(pTW_IDENTITY origin, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF d
             if (s.scenario.enable == QLatin1String("failure"))
                 return Fail(TWCC_OPERATIONERROR);
             s.state = 5;
+            if (const auto* ui = static_cast<const TW_USERINTERFACE*>(data);
+                ui && ui->ShowUI && !s.scenario.dialogDpi.isEmpty()) {
+                const QStringList picked = s.scenario.dialogDpi.split(QLatin1Char('x'));
+                s.xresValue = Item(picked.value(0), ItemType(s.scenario.xresType));
+                s.yresValue = picked.size() > 1 ? Item(picked[1], TWTY_FIX32) : 0;
+            }
             Arm();
             ShowDriverWindows();
             return s.scenario.enable == QLatin1String("checkstatus") ? TWRC_CHECKSTATUS

@@ -190,6 +190,10 @@ int TMainForm::CurrentPrinterIndex() {
 
 void TMainForm::PrintBtnClick(QObject* Sender) {
     Q_UNUSED(Sender)
+    PrintPages(0);
+}
+
+void TMainForm::PrintPages(int OnlyPage) {
     if (pic->IsEmpty())
         return;
 
@@ -230,7 +234,7 @@ void TMainForm::PrintBtnClick(QObject* Sender) {
     ++PrintJobCount;
     TPrinter& printer = TPrinter::Printer();
     printer.SetTitle(PrintTitle + QLatin1Char(' ') + QString::number(PrintJobCount));
-    const QList<TPicProperties*> pics = GetPrintPics();
+    const QList<TPicProperties*> pics = GetPrintPics(OnlyPage);
     if (pics.isEmpty())
         return;
     const int copies = CopiesEdit->Value();
@@ -266,17 +270,14 @@ void TMainForm::PrintBtnClick(QObject* Sender) {
     });
 }
 
-QList<TPicProperties*> TMainForm::GetPrintPics() {
-    const int N = static_cast<int>(PicButtons().size());
+QList<TPicProperties*> TMainForm::GetPrintPics(int OnlyPage) {
+    TPageSelection selection;
+    selection.AllPages = AllPagesBtn->isChecked();
+    selection.List = PagesEdit->text();
+    selection.OnlyPage = OnlyPage;
     QList<TPicProperties*> pics;
-    auto record = [this](int page) { return PicRecords.at(FindPicBtn(page)).get(); };
-    if (AllPagesBtn->isChecked()) {
-        for (int page = 1; page <= N; ++page)
-            pics << record(page);
-        return pics;
-    }
-    for (int page : ResolvePageList(PagesEdit->text(), N))
-        pics << record(page);
+    for (int page : SelectedPages(selection, static_cast<int>(PicButtons().size())))
+        pics << PicRecords.at(FindPicBtn(page)).get();
     return pics;
 }
 

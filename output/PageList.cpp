@@ -47,6 +47,20 @@ std::vector<int> ResolvePageList(const QString& text, int pageCount) {
     return pages;
 }
 
+std::vector<int> SelectedPages(const TPageSelection& selection, int pageCount) {
+    if (selection.OnlyPage != 0) {
+        if (selection.OnlyPage >= 1 && selection.OnlyPage <= pageCount)
+            return {selection.OnlyPage};
+        return {};
+    }
+    if (!selection.AllPages)
+        return ResolvePageList(selection.List, pageCount);
+    std::vector<int> pages;
+    for (int page = 1; page <= pageCount; ++page)
+        pages.push_back(page);
+    return pages;
+}
+
 bool IsPageListChar(QChar c) {
     return (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || c == QLatin1Char(',') ||
            c == QLatin1Char('-') || c == QChar(8);

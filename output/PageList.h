@@ -12,6 +12,19 @@
 // nothing. Numbers follow the copier's whole-number rule.
 std::vector<int> ResolvePageList(const QString& text, int pageCount);
 
+// What a print takes.
+struct TPageSelection {
+    bool AllPages = true; // "Alle Seiten"; else the page list
+    QString List;         // the page-list edit's text
+    // The page a fast copy has just scanned, printed after it arrived; 0 for the print command.
+    int OnlyPage = 0;
+};
+
+// Page numbers (1..pageCount) a print takes. The print command follows the page selection. The
+// print after each page of a fast copy takes that page alone, whatever the selection: a copier
+// gives one copy of every sheet, not every page held so far again with each new one.
+std::vector<int> SelectedPages(const TPageSelection& selection, int pageCount);
+
 // Whether a typed character may enter the page-list edit: digits, ",", "-" and backspace.
 bool IsPageListChar(QChar c);
 

@@ -6,6 +6,7 @@
 #include "layout/CopyGeometry.h"
 #include "layout/PicObj.h"
 #include "platform/Dialogs.h"
+#include "platform/MemBlock.h"
 #include "platform/WindowLookup.h"
 #include "twain/Acquisition.h"
 #include "twain/Twain.h"
@@ -89,21 +90,34 @@ bool TMainForm::AcquirePics(bool Normal, int DPI, std::exception_ptr& Failure) {
                             AddNewPic();
                             if (pic != before)
                                 pic->ScannerDPI = {DPI, requestedY};
+                            const TPageResolution header =
+                                DibHeaderResolution(H, MemBlock::Size(H));
                             pic->AssignDIB(H);
                             // The picture holds its own copy of the page from here on.
                             twain.ReleaseImage(i);
                             TPageDPIRules rules;
                             rules.AutoDPI = AutoDPIBox->isChecked();
                             rules.RequestedDPI = DPI;
+                            rules.ReadPage = Normal;
                             if (Edit)
                                 rules.DriverText = WindowLookup::Text(Edit);
-                            SettlePageDPI(pic->ScannerDPI.X, pic->ScannerDPI.Y, rules, Known,
-                                          [&twain] { return twain.GetXResolution(); });
+                            // Asked while the page's transfer is still open, so that the source
+                            // reports the resolution this page was scanned at.
+                            auto pageDPI = [&twain, header] {
+                                TPageResolution page = header;
+                                page.SourceX = twain.GetXResolution();
+                                page.SourceY = twain.GetYResolution();
+                                return page;
+                            };
+                            SettlePageDPI(
+                                pic->ScannerDPI.X, pic->ScannerDPI.Y, rules, Known,
+                                [&twain] { return twain.GetXResolution(); }, pageDPI);
                             pic->xRelPos = CentredRelPos(pic->xRelSize());
                             pic->yRelPos = CentredRelPos(pic->yRelSize());
-                            // The source stays enabled while the page is printed.
+                            // The source stays enabled while the page is printed: this page
+                            // alone, whatever the page selection says.
                             if (printing)
-                                PrintBtnClick(nullptr);
+                                PrintPages(CurrentPicNo);
                         } catch (...) {
                             twain.ReleaseImage(i);
                             if (!Failure)

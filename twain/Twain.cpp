@@ -523,6 +523,13 @@ double TTwain::GetXResolution() {
     return 0.0;
 }
 
+double TTwain::GetYResolution() {
+    TW_FIX32 f{};
+    if (GetCapCurr(ICAP_YRESOLUTION, TWTY_FIX32, &f))
+        return Fix32ToFloat(f);
+    return 0.0;
+}
+
 // ---- Image transfer ----
 
 const std::vector<HGLOBAL>* TTwain::AcquireImages(QWidget* Wnd, const PageTaker& TakePage) {

@@ -55,6 +55,8 @@ public:
     // The source's horizontal resolution in dpi; 0 when the source delivers none (the workflow
     // turns that into its default).
     double GetXResolution();
+    // The same for the vertical resolution (ICAP_YRESOLUTION).
+    double GetYResolution();
     static TW_FIX32 FloatToFix32(double X);
     static double Fix32ToFloat(const TW_FIX32& F);
     static bool ItemTypesMatch(std::uint16_t Have, std::uint16_t Want);

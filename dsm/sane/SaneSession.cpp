@@ -115,6 +115,7 @@ struct PageJob::State {
     DibMemory memory{};
     std::function<void()> notifier;
     std::atomic<long long> done{0}, total{0};
+    double dpiX = 0, dpiY = 0; // under `mutex`
 
     ~State() {
         if (dib)
@@ -167,6 +168,12 @@ void PageJob::Progress(long long* done, long long* total) const {
 void PageJob::SetNotifier(std::function<void()> notifier) {
     std::lock_guard<std::mutex> lock(m_state->mutex);
     m_state->notifier = std::move(notifier);
+}
+
+void PageJob::Resolution(double* x, double* y) const {
+    std::lock_guard<std::mutex> lock(m_state->mutex);
+    *x = m_state->dpiX;
+    *y = m_state->dpiY;
 }
 
 // ---- the worker ---------------------------------------------------------------------------
@@ -406,6 +413,11 @@ struct SaneSession::Impl {
         }
         const double dpiX = CurrentResolution();
         const double dpiY = ReadNumber("y-resolution") > 0 ? ReadNumber("y-resolution") : dpiX;
+        {
+            std::lock_guard<std::mutex> lock(job->mutex);
+            job->dpiX = dpiX;
+            job->dpiY = dpiY;
+        }
         SetScanning(true);
         SANE_Status st = cancelRequested ? SANE_STATUS_CANCELLED : sane_start(handle);
         batchOpen = true;

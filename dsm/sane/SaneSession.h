@@ -34,6 +34,9 @@ public:
     void Progress(long long* done, long long* total) const;
     // Called on the worker thread at every phase change; must not block or throw.
     void SetNotifier(std::function<void()> notifier);
+    // The resolution the page is scanned at in dpi, horizontal and vertical, once past
+    // Starting (0 where the device has no resolution option); the DIB's header says the same.
+    void Resolution(double* x, double* y) const;
 
     struct State;
     explicit PageJob(std::shared_ptr<State> state) : m_state(std::move(state)) {}

@@ -46,9 +46,16 @@ struct Bridge {
     std::optional<ResolutionCap> batchResolution;
     unsigned jobSerial = 0;
     void* readyPage = nullptr;
+    // The resolution the page ready or in hand was scanned at, as its DIB header says too.
+    double pageDpiX = 0;
+    double pageDpiY = 0;
     std::unique_ptr<QObject> context; // target of the worker's queued calls
     QPointer<SaneDialog> dialog;
-    QPointer<ScanProgress> progress;
+    // Without the dialog, the one progress window of the acquisition: made when its first page
+    // starts, shown while a batch runs, dropped when the source is disabled or closed. A window
+    // per page would pile up: a deleteLater() inside the application's nested loops only takes
+    // effect once the acquisition is over.
+    QPointer<ScanProgress> progressWindow;
     QTimer* progressTimer = nullptr;
 };
 
@@ -120,15 +127,37 @@ void FillIdentity(TW_IDENTITY& id) {
 
 // ---- scanning -----------------------------------------------------------------------------
 
+// The progress of the batch: the dialog's own, else the acquisition's progress window.
+ScanProgress* Progress() {
+    Bridge& b = B();
+    return b.dialog ? b.dialog->Progress() : b.progressWindow.data();
+}
+
+// The batch has ended: its progress is hidden, the window kept for the next batch.
 void StopProgress() {
     Bridge& b = B();
     if (b.progressTimer)
         b.progressTimer->stop();
-    if (b.progress && !b.dialog)
-        b.progress->deleteLater();
     if (b.dialog)
         b.dialog->SetScanning(false);
-    b.progress = nullptr;
+    else if (b.progressWindow)
+        b.progressWindow->hide();
+}
+
+// The acquisition has ended: its progress window disappears at once, and is deleted as soon as
+// the application's own loop runs again.
+void EndProgress() {
+    Bridge& b = B();
+    StopProgress();
+    if (b.progressWindow) {
+        b.progressWindow->hide();
+        b.progressWindow->deleteLater();
+    }
+    b.progressWindow = nullptr;
+}
+
+void KeepPageResolution(const PageJob& job) {
+    job.Resolution(&B().pageDpiX, &B().pageDpiY);
 }
 
 void DropJob() {
@@ -160,29 +189,34 @@ template <class F> auto Guarded(F f) {
     };
 }
 
+// A page starts: the progress shows it, from its first line on.
 void StartProgress() {
     Bridge& b = B();
     if (b.dialog) {
         b.dialog->SetScanning(true);
-        b.progress = b.dialog->Progress();
-    } else if (!b.progress && qobject_cast<QApplication*>(QCoreApplication::instance())) {
-        b.progress = new ScanProgress;
-        QObject::connect(b.progress, &ScanProgress::CancelRequested, b.context.get(), Guarded([] {
+    } else if (!b.progressWindow && qobject_cast<QApplication*>(QCoreApplication::instance())) {
+        b.progressWindow = new ScanProgress;
+        QObject::connect(b.progressWindow, &ScanProgress::CancelRequested, b.context.get(),
+                         Guarded([] {
                              if (B().session)
                                  B().session->Cancel();
                          }));
-        b.progress->show();
     }
-    if (b.progress)
-        b.progress->SetPage(b.pagesDelivered + 1);
+    if (ScanProgress* progress = Progress()) {
+        progress->SetPage(b.pagesDelivered + 1);
+        progress->SetProgress(0, 0);
+        if (!b.dialog)
+            progress->show();
+    }
     if (!b.progressTimer) {
         b.progressTimer = new QTimer(b.context.get());
         QObject::connect(b.progressTimer, &QTimer::timeout, b.context.get(), [] {
             Bridge& br = B();
-            if (br.progress && br.job) {
+            ScanProgress* progress = Progress();
+            if (progress && br.job) {
                 long long done, total;
                 br.job->Progress(&done, &total);
-                br.progress->SetProgress(done, total);
+                progress->SetProgress(done, total);
             }
         });
     }
@@ -206,8 +240,8 @@ void StartPage(bool first) {
         b.job->SetNotifier(post);
         // A phase reached before the notifier was set would go unnoticed.
         post();
-        StartProgress();
     }
+    StartProgress();
 }
 
 // The first page of a batch has ended (state 5): announce it, or report why not.
@@ -217,9 +251,12 @@ void OnFirstPageDone(unsigned serial) {
         b.job->CurrentPhase() != PageJob::Phase::Done)
         return;
     const Status status = b.job->Result();
-    StopProgress();
+    // A feeder goes on with the next sheet once this one is taken: its progress stays up.
+    if (status != Status::Good || !b.feeder)
+        StopProgress();
     if (status == Status::Good) {
         b.readyPage = b.job->TakeDib();
+        KeepPageResolution(*b.job);
         b.job.reset();
         b.state = 6;
         Notify(MSG_XFERREADY);
@@ -280,6 +317,11 @@ TW_UINT16 OneValue(TW_CAPABILITY& cap, TW_UINT16 itemType, TW_UINT32 item) {
 
 TW_UINT16 GetResolution(TW_CAPABILITY& cap, TW_UINT16 msg) {
     Bridge& b = B();
+    // With a page ready or in hand, the resolution is the one that page was scanned at, which
+    // the user may have set in the dialog; nothing can be negotiated any more.
+    if (b.state >= 6 && b.pageDpiX > 0)
+        return OneValue(cap, TWTY_FIX32,
+                        Fix32Bits(cap.Cap == ICAP_YRESOLUTION ? b.pageDpiY : b.pageDpiX));
     const ResolutionCap r = b.state >= 6 && b.batchResolution
                                 ? *b.batchResolution
                                 : DescribeResolution(b.session->Options());
@@ -477,6 +519,7 @@ TW_UINT16 Close() {
         b.session.reset(); // joins the worker after sane_close and sane_exit
         openDevice.reset();
     }
+    EndProgress();
     b.progressTimer = nullptr;
     b.context.reset();
     b.state = 3;
@@ -489,6 +532,7 @@ TW_UINT16 Enable(TW_USERINTERFACE* ui) {
         return Fail(b.state != 4 ? TWCC_SEQERROR : TWCC_BADVALUE);
     b.showUI = ui->ShowUI != 0;
     b.pagesDelivered = 0;
+    b.pageDpiX = b.pageDpiY = 0;
     b.feeder = b.session->FeederSelected();
     b.state = 5;
     if (!b.showUI) {
@@ -535,6 +579,7 @@ TW_UINT16 Disable() {
     if (b.dialog)
         SaveOptions();
     CloseDialog();
+    EndProgress();
     b.state = 4;
     return TWRC_SUCCESS;
 }
@@ -545,14 +590,15 @@ TW_UINT16 NativeTransfer(TW_HANDLE* out) {
         return Fail(b.state != 6 ? TWCC_SEQERROR : TWCC_BADVALUE);
     *out = nullptr;
     if (!b.readyPage && b.job) {
-        // A later page of a feeder batch: it is being read now.
-        StartProgress();
+        // A later page of a feeder batch: it is being read now, its progress shown since it
+        // started.
         WaitPumping(*b.job, PageJob::Phase::Done);
-        StopProgress();
         const Status s = b.job->Result();
         b.readyPage = b.job->TakeDib();
+        KeepPageResolution(*b.job);
         b.job.reset();
         if (s != Status::Good) {
+            StopProgress();
             b.session->EndBatch();
             if (s != Status::Cancelled)
                 ShowMessage(QString::fromStdString(StatusMessage(s)));
@@ -612,8 +658,8 @@ TW_UINT16 PendingTransfers(TW_UINT16 msg, TW_PENDINGXFERS* pending) {
                 ShowMessage(QString::fromStdString(StatusMessage(s)));
         }
     }
-    if (b.state == 5 && b.dialog)
-        b.dialog->SetScanning(false);
+    if (b.state == 5)
+        StopProgress();
     return TWRC_SUCCESS;
 }
 

@@ -147,7 +147,8 @@ private slots:
     }
 
     // Normal acquisition into the empty first picture: which resolution the page gets, and
-    // whether the source was asked for it.
+    // whether the source was asked for it. With "Automatisch" the page in hand is asked: the
+    // source's resolution, else the page's header (its pixels per metre, the last column).
     void PageResolution_data() {
         QTest::addColumn<bool>("autoDPI");
         QTest::addColumn<int>("startX");
@@ -156,26 +157,38 @@ private slots:
         QTest::addColumn<int>("wantX");
         QTest::addColumn<int>("wantY");
         QTest::addColumn<bool>("asked");
-        QTest::newRow("auto, accepted: kept in both directions")
-            << true << 200 << 150 << "set = accept\nxres = onevalue 600" << 200 << 200 << false;
+        QTest::addColumn<int>("headerDPI");
+        QTest::newRow("auto, accepted: the source reports the request")
+            << true << 200 << 150 << "set = accept\nxres = onevalue 600" << 200 << 200 << true
+            << 200;
+        QTest::newRow("auto, accepted, the dialog set 150")
+            << true << 300 << 300 << "set = accept\ndialog-dpi = 150" << 150 << 150 << true << 150;
+        QTest::newRow("auto, accepted, the dialog set 150 x 100")
+            << true << 300 << 300 << "set = accept\ndialog-dpi = 150x100" << 150 << 100 << true
+            << 150;
         QTest::newRow("auto, refused: read back")
-            << true << 200 << 150 << "set = refuse\nxres = onevalue 600" << 600 << 600 << true;
+            << true << 200 << 150 << "set = refuse\nxres = onevalue 600" << 600 << 600 << true
+            << 600;
         QTest::newRow("auto, refused, enumeration at its current item")
-            << true << 200 << 150 << "set = refuse\nxres = enum 2 100,200,400" << 400 << 400
-            << true;
-        QTest::newRow("auto, refused, a range delivers nothing: default")
-            << true << 200 << 150 << "set = refuse\nxres = range 50 1200 1 600" << 300 << 300
-            << true;
-        QTest::newRow("auto, refused, read back fails: default")
-            << true << 200 << 150 << "set = refuse\nxres = fail" << 300 << 300 << true;
+            << true << 200 << 150 << "set = refuse\nxres = enum 2 100,200,400" << 400 << 400 << true
+            << 400;
+        QTest::newRow("auto, refused, a range delivers nothing: the header's")
+            << true << 200 << 150 << "set = refuse\nxres = range 50 1200 1 600" << 250 << 250
+            << true << 250;
+        QTest::newRow("auto, refused, read back fails: the header's")
+            << true << 200 << 150 << "set = refuse\nxres = fail" << 250 << 250 << true << 250;
+        QTest::newRow("auto, refused, read back fails, no header: default")
+            << true << 200 << 150 << "set = refuse\nxres = fail" << 300 << 300 << true << 0;
         QTest::newRow("manual, accepted: kept")
-            << false << 200 << 150 << "set = accept\nxres = onevalue 600" << 200 << 150 << false;
+            << false << 200 << 150 << "set = accept\nxres = onevalue 600" << 200 << 150 << false
+            << 600;
         QTest::newRow("manual, refused: still kept")
-            << false << 200 << 150 << "set = refuse\nxres = onevalue 600" << 200 << 150 << false;
+            << false << 200 << 150 << "set = refuse\nxres = onevalue 600" << 200 << 150 << false
+            << 600;
         QTest::newRow("manual, none held: read back")
-            << false << 0 << 0 << "set = refuse\nxres = onevalue 600" << 600 << 600 << true;
+            << false << 0 << 0 << "set = refuse\nxres = onevalue 600" << 600 << 600 << true << 600;
         QTest::newRow("manual, vertical missing: follows")
-            << false << 200 << 0 << "set = accept" << 200 << 200 << false;
+            << false << 200 << 0 << "set = accept\ndialog-dpi = 150" << 200 << 200 << false << 150;
     }
     void PageResolution() {
         QFETCH(bool, autoDPI);
@@ -185,7 +198,8 @@ private slots:
         QFETCH(int, wantX);
         QFETCH(int, wantY);
         QFETCH(bool, asked);
-        Scenario(source + "\npage = 40x30 24 gradient 300");
+        QFETCH(int, headerDPI);
+        Scenario(source + QStringLiteral("\npage = 40x30 24 gradient %1").arg(headerDPI));
         SetAutoDPI(autoDPI);
         SetDPI(startX, startY);
         form->GetPicBtnClick(Child<QToolButton>(*form, "GetPicBtn"));
@@ -264,6 +278,42 @@ private slots:
         // Afterwards the next one runs.
         Child<QPushButton>(*form, "FastCopyBtn")->click();
         QCOMPARE(Pics().size(), 4);
+    }
+
+    // A feeder batch of A4 sheets whose resolution the user set to 150 dpi in the source's
+    // dialog, after Velmora asked for 300 (or 200 for every later page): every page keeps its
+    // real size, 210 x 297 mm, not half of it, in normal acquisition. A fast copy shows no
+    // dialog, and its pages keep the resolution the source accepted.
+    void FeederPagesKeepTheResolutionTheyWereScannedAt_data() {
+        QTest::addColumn<bool>("fastCopy");
+        QTest::addColumn<int>("wantDPI");
+        QTest::newRow("normal: the dialog's 150") << false << 150;
+        QTest::newRow("fast copy: the accepted 300") << true << 300;
+    }
+    void FeederPagesKeepTheResolutionTheyWereScannedAt() {
+        QFETCH(bool, fastCopy);
+        QFETCH(int, wantDPI);
+        Scenario(QStringLiteral("set = accept\ndialog-dpi = 150\ncount = unknown\n") +
+                 QStringLiteral("page = %1 1 white %2\n")
+                     .arg(fastCopy ? "2480x3508" : "1240x1754")
+                     .arg(wantDPI)
+                     .repeated(3));
+        BitmapTarget();
+        SetAutoDPI(true);
+        SetDPI(300, 200);
+        form->GetPicBtnClick(fastCopy
+                                 ? static_cast<QObject*>(Child<QPushButton>(*form, "FastCopyBtn"))
+                                 : static_cast<QObject*>(Child<QToolButton>(*form, "GetPicBtn")));
+        const QList<TPicProperties*> pics = Pics();
+        QCOMPARE(pics.size(), 3);
+        for (TPicProperties* p : pics) {
+            QCOMPARE(p->ScannerDPI.X, wantDPI);
+            QCOMPARE(p->ScannerDPI.Y, wantDPI);
+            QCOMPARE(qRound(p->PicWidth() * 25.4 / p->ScannerDPI.X), 210);
+            QCOMPARE(qRound(p->PicHeight() * 25.4 / p->ScannerDPI.Y), 297);
+        }
+        QCOMPARE(Child<TSpinEdit>(*form, "SrcXDPIEdit")->Value(), wantDPI);
+        QCOMPARE(form->Twain->GetState(), 1);
     }
 
     // A normal acquisition prints nothing, and a scan while the current picture holds an image

@@ -18,8 +18,10 @@
 #include <QKeySequence>
 #include <QLineEdit>
 #include <QProcess>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 #include <QToolButton>
@@ -255,6 +257,63 @@ private slots:
         QCOMPARE(PdfInfo("Title", 1), QStringLiteral("Velmora 4"));
         QVERIFY(Middle(Render(1, 30, 1)).green() > 100);
         QVERIFY(Middle(Render(2, 30, 1)).blue() > 150);
+    }
+
+    // A fast copy of three sheets from the feeder, with two pictures open before and two copies
+    // asked for: every sheet is printed once, right after it arrived, in two documents of one
+    // page, whatever the page selection; afterwards "Drucken" prints the selection as it is.
+    void fastCopyPrintsEachScannedSheetOnce_data() {
+        QTest::addColumn<bool>("allPages");
+        QTest::addColumn<QString>("list");
+        QTest::addColumn<int>("pagesPrintedAfterwards");
+        QTest::newRow("Alle Seiten") << true << QString() << 5;
+        QTest::newRow("page list") << false << QStringLiteral("1,1-5") << 6;
+    }
+    void fastCopyPrintsEachScannedSheetOnce() {
+        QFETCH(bool, allPages);
+        QFETCH(QString, list);
+        QFETCH(int, pagesPrintedAfterwards);
+        QTemporaryDir dir;
+        QFile scenario(dir.filePath(QStringLiteral("scenario")));
+        QVERIFY(scenario.open(QIODevice::WriteOnly));
+        scenario.write("count = unknown\n"
+                       "page = 300x300 8 black 300\n"
+                       "page = 300x300 8 black 300\n"
+                       "page = 300x300 8 black 300\n");
+        scenario.close();
+        qputenv("VELMORA_SCRIPTED_SCENARIO", QFile::encodeName(scenario.fileName()));
+        qputenv("VELMORA_TWAIN_DSM", TWAIN_DSM);
+        AddPicture(300, 300, 300, Qt::red);
+        AddPicture(300, 300, 300, Qt::green);
+        if (allPages) {
+            Child<QRadioButton>(*form, "AllPagesBtn")->setChecked(true);
+        } else {
+            Child<QRadioButton>(*form, "SelPagesBtn")->setChecked(true);
+            Pages()->setText(list);
+        }
+        Copies()->SetValue(2);
+        Child<QPushButton>(*form, "FastCopyBtn")->click();
+        QCOMPARE(static_cast<int>(form->PicRecords.size()), 5);
+        QCOMPARE(form->PrintJobCount, 3);
+        QVERIFY(WaitForJobs(6));
+        QCOMPARE(JobFiles().size(), 6);
+        for (int doc = 0; doc < 6; ++doc) {
+            QCOMPARE(PdfInfo("Pages", doc), QStringLiteral("1"));
+            QCOMPARE(PdfInfo("Title", doc), QStringLiteral("Velmora %1").arg(doc / 2 + 1));
+            // The scanned sheet, not a picture opened before.
+            const QColor c = Middle(Render(1, 30, doc));
+            QVERIFY2(c.red() < 60 && c.green() < 60, qPrintable(c.name()));
+        }
+        QCOMPARE(dialogs->Count(DialogRecorder::Shown::Message), 0);
+
+        QCOMPARE(Child<QRadioButton>(*form, "AllPagesBtn")->isChecked(), allPages);
+        if (!allPages)
+            QCOMPARE(Pages()->text(), list);
+        Copies()->SetValue(1);
+        Print();
+        QVERIFY(WaitForJobs(7));
+        QCOMPARE(PdfInfo("Pages"), QString::number(pagesPrintedAfterwards));
+        qunsetenv("VELMORA_SCRIPTED_SCENARIO");
     }
 
     void emptyCurrentPicturePrintsNothingAtAll() {

@@ -408,6 +408,56 @@ TEST_F(SaneSource, CancelDuringASlowPageStopsWithinASecond) {
     EXPECT_TRUE(messages.empty()); // a cancel the user asked for needs no message
 }
 
+// Velmora asks for 300 dpi and the user scans at 150 in the dialog: the page in hand reports
+// 150 in both directions, and its DIB header says the same.
+TEST_F(SaneSource, ThePageInHandReportsTheResolutionItWasScannedAt) {
+    auto* one = static_cast<TW_ONEVALUE*>(MemBlock::Alloc(sizeof(TW_ONEVALUE)));
+    one->ItemType = TWTY_FIX32;
+    const TW_FIX32 asked = Fix(300);
+    std::memcpy(&one->Item, &asked, 4);
+    TW_CAPABILITY set{ICAP_XRESOLUTION, TWON_ONEVALUE, one};
+    EXPECT_EQ(Call(DG_CONTROL, DAT_CAPABILITY, MSG_SET, &set), TWRC_SUCCESS);
+    MemBlock::Free(one);
+
+    Enable(true);
+    ASSERT_NE(Dialog(), nullptr);
+    // Earlier tests left the feeder chosen.
+    Choose(Dialog(), "source", QStringLiteral("Flatbed"));
+    auto* resolution = Dialog()->findChild<QDoubleSpinBox*>(QStringLiteral("resolution"));
+    auto* height = Dialog()->findChild<QDoubleSpinBox*>(QStringLiteral("br-y"));
+    ASSERT_TRUE(resolution && height);
+    resolution->setValue(150);
+    height->setValue(30);
+    QCoreApplication::processEvents();
+    for (QPushButton* b : Dialog()->findChildren<QPushButton*>())
+        if (b->text() == QStringLiteral("Scannen"))
+            b->click();
+    ASSERT_EQ(NextNotice(), MSG_XFERREADY);
+    TW_HANDLE page = nullptr;
+    ASSERT_EQ(Call(DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &page), TWRC_XFERDONE);
+
+    for (const TW_UINT16 which : {ICAP_XRESOLUTION, ICAP_YRESOLUTION}) {
+        TW_CAPABILITY cap{which, TWON_DONTCARE16, nullptr};
+        ASSERT_EQ(Call(DG_CONTROL, DAT_CAPABILITY, MSG_GET, &cap), TWRC_SUCCESS) << which;
+        ASSERT_EQ(cap.ConType, TWON_ONEVALUE) << which;
+        TW_ONEVALUE current;
+        std::memcpy(&current, cap.hContainer, sizeof current);
+        EXPECT_EQ(current.ItemType, TWTY_FIX32);
+        EXPECT_EQ(current.Item & 0xFFFF, 150u) << which;
+        MemBlock::Free(cap.hContainer);
+    }
+    std::int32_t header[8];
+    std::memcpy(header, page, sizeof header);
+    EXPECT_EQ(header[1], 1240); // 210 mm at 150 dpi
+    EXPECT_EQ(header[6], 5906); // pixels per metre
+    EXPECT_EQ(header[7], 5906);
+    TW_PENDINGXFERS p{};
+    EXPECT_EQ(Call(DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &p), TWRC_SUCCESS);
+    EXPECT_EQ(p.Count, 0);
+    MemBlock::Free(page);
+    EXPECT_TRUE(messages.empty());
+}
+
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     // The bridge keeps the dialog's settings in the user's configuration: a folder of our own.

@@ -38,6 +38,8 @@ int DialogRecorder::Message(QWidget*, const MessageRequest& request) {
 bool DialogRecorder::AnswerFile(Shown::Kind kind, FileDialogRequest& request) {
     Shown s{kind, {}, request, {}, {}};
     History << s;
+    if (FileDialogShown)
+        FileDialogShown(kind);
     if (FileAnswers.empty())
         return false;
     const QString a = FileAnswers.front();

@@ -31,6 +31,9 @@ public:
     std::deque<bool> PrinterSetupAnswers; // default: cancelled
     // What the user changes in a printer setup dialog before the answer (none when unset).
     std::function<void(QPrinter&)> PrinterSetupChoice;
+    // Runs as each file dialog is shown, before its answer: the moment to look at the program
+    // (a print of the bitmap target asks for a file in the middle of a fast copy).
+    std::function<void(Shown::Kind)> FileDialogShown;
 
     QList<Shown> History;
     int Count(Shown::Kind kind) const;

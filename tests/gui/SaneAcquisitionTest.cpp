@@ -1,0 +1,196 @@
+// The acquisition workflow on the real main window with the SANE bridge and SANE's test scanner
+// (scripts/testenv.sh): a page keeps the resolution the user set in the scanner's dialog, and a
+// feeder fast copy shows one progress window, gone at the end.
+
+#include "app/MainForm.h"
+#include "app/SpinEdits.h"
+#include "layout/PicObj.h"
+#include "tests/gui/GuiTestEnv.h"
+#include "tests/support/DialogRecorder.h"
+#include "twain/Twain.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QDoubleSpinBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+#include <QToolButton>
+#include <algorithm>
+#include <dlfcn.h>
+
+namespace {
+
+// The test backend loses a few strings; kept loaded, LeakSanitizer can name it.
+const bool testBackendKept = dlopen(SANE_TEST_BACKEND, RTLD_NOW | RTLD_NODELETE) != nullptr;
+
+// The scanner's progress windows of their own (not the one inside the scanner dialog).
+int ProgressWindows(bool visibleOnly) {
+    int n = 0;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (!qobject_cast<QDialog*>(w) && w->windowTitle() == QStringLiteral("Scannen") &&
+            (!visibleOnly || w->isVisible()))
+            ++n;
+    return n;
+}
+
+// What the visible ones say.
+QStringList ProgressTexts() {
+    QStringList texts;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (!qobject_cast<QDialog*>(w) && w->windowTitle() == QStringLiteral("Scannen") &&
+            w->isVisible())
+            if (auto* label = w->findChild<QLabel*>())
+                texts << label->text();
+    return texts;
+}
+
+QDialog* ScannerDialog() {
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* d = qobject_cast<QDialog*>(w);
+            d && d->isVisible() && d->windowTitle().startsWith(QStringLiteral("Scanner")))
+            return d;
+    return nullptr;
+}
+
+} // namespace
+
+class SaneAcquisitionTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<DialogRecorder> dialogs;
+    std::unique_ptr<TMainForm> form;
+
+    QList<TPicProperties*> Pics() {
+        QList<TPicProperties*> pics;
+        const int count = static_cast<int>(form->PicRecords.size());
+        for (int n = 1; n <= count; ++n)
+            pics << form->PicRecords.at(form->FindPicBtn(n)).get();
+        return pics;
+    }
+
+    // A normal acquisition whose scanner dialog is set as the user would: the source, the
+    // resolution and the page height, then "Scannen". False when the dialog never came.
+    bool ScanWithDialog(const QString& source, double dpi, double heightMM) {
+        bool done = false;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, [&] {
+            QDialog* d = done ? nullptr : ScannerDialog();
+            if (!d)
+                return;
+            done = true;
+            if (auto* combo = d->findChild<QComboBox*>(QStringLiteral("source"))) {
+                const int i = combo->findData(source);
+                combo->setCurrentIndex(i);
+                emit combo->activated(i);
+            }
+            if (auto* spin = d->findChild<QDoubleSpinBox*>(QStringLiteral("resolution")))
+                spin->setValue(dpi);
+            if (auto* height = d->findChild<QDoubleSpinBox*>(QStringLiteral("br-y")))
+                height->setValue(heightMM);
+            for (QPushButton* b : d->findChildren<QPushButton*>())
+                if (b->text() == QStringLiteral("Scannen"))
+                    b->click();
+        });
+        poll.start(50);
+        // A dialog that never comes, or a scan that never ends, must not hang the test.
+        QTimer::singleShot(60000, [] {
+            if (QDialog* d = ScannerDialog())
+                d->close();
+        });
+        form->GetPicBtnClick(Child<QToolButton>(*form, "GetPicBtn"));
+        return done;
+    }
+
+private slots:
+    void initTestCase() {
+        if (qEnvironmentVariableIsEmpty("SANE_CONFIG_DIR"))
+            QSKIP("needs the SANE test scanner of scripts/testenv.sh");
+    }
+
+    void init() {
+        qputenv("VELMORA_TWAIN_DSM", TWAIN_DSM);
+        qputenv("VELMORA_TWAIN_SOURCES", SANE_SOURCES);
+        dialogs = std::make_unique<DialogRecorder>();
+        form = std::make_unique<TMainForm>();
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+        // Each print of the bitmap target asks for a file, which the recorder declines.
+        Child<QRadioButton>(*form, "BitmapBtn")->setChecked(true);
+    }
+
+    void cleanup() {
+        form.reset();
+        dialogs.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    // Velmora asks for 300 dpi; the user scans at 150 in the dialog. Every page keeps its real
+    // size: an A4 page 210 x 297 mm, not half of it; each feeder sheet 210 mm wide.
+    void PagesKeepTheResolutionSetInTheDialog_data() {
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<double>("heightMM");
+        QTest::addColumn<int>("pages");
+        QTest::newRow("flatbed, A4") << "Flatbed" << 297.0 << 1;
+        QTest::newRow("feeder") << "Automatic Document Feeder" << 30.0 << 10;
+    }
+    void PagesKeepTheResolutionSetInTheDialog() {
+        QFETCH(QString, source);
+        QFETCH(double, heightMM);
+        QFETCH(int, pages);
+        Child<QCheckBox>(*form, "AutoDPIBox")->setChecked(true);
+        form->pic->ScannerDPI = {300, 300};
+        Child<TSpinEdit>(*form, "SrcXDPIEdit")->SetValue(300);
+        QVERIFY(ScanWithDialog(source, 150, heightMM));
+        const QList<TPicProperties*> pics = Pics();
+        QCOMPARE(pics.size(), pages);
+        for (TPicProperties* p : pics) {
+            QCOMPARE(p->ScannerDPI.X, 150);
+            QCOMPARE(p->ScannerDPI.Y, 150);
+            QCOMPARE(qRound(p->PicWidth() * 25.4 / p->ScannerDPI.X), 210);
+            QCOMPARE(qRound(p->PicHeight() * 25.4 / p->ScannerDPI.Y), qRound(heightMM));
+        }
+        QCOMPARE(Child<TSpinEdit>(*form, "SrcXDPIEdit")->Value(), 150);
+        QCOMPARE(form->Twain->GetState(), 1);
+        QCOMPARE(dialogs->History.size(), 0);
+    }
+
+    // A fast copy from the feeder (chosen in the dialog the time before): while each sheet is
+    // printed there is one progress window, on the sheet being read meanwhile, and none once
+    // the copy is over.
+    void FeederFastCopyShowsOneProgressWindow() {
+        QVERIFY(ScanWithDialog(QStringLiteral("Automatic Document Feeder"), 75, 20));
+        QCOMPARE(Pics().size(), 10);
+        QCOMPARE(ProgressWindows(false), 0);
+
+        QList<int> existing;
+        QList<QStringList> shown;
+        // Each print of the bitmap target asks for a file while the next sheet is read.
+        dialogs->FileDialogShown = [&](DialogRecorder::Shown::Kind) {
+            existing << ProgressWindows(false);
+            shown << ProgressTexts();
+        };
+        Child<QPushButton>(*form, "FastCopyBtn")->click();
+        QCOMPARE(Pics().size(), 20);
+        QCOMPARE(existing.size(), 10);
+        QString counts;
+        for (int n : existing)
+            counts += QString::number(n) + QLatin1Char(' ');
+        QVERIFY2(*std::max_element(existing.begin(), existing.end()) <= 1,
+                 qPrintable(QStringLiteral("progress windows at each print: ") + counts));
+        for (int sheet = 1; sheet <= 10; ++sheet)
+            QCOMPARE(shown[sheet - 1],
+                     QStringList{QStringLiteral("Scanne Seite %1 …").arg(sheet + 1)});
+        QCOMPARE(ProgressWindows(true), 0);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCOMPARE(ProgressWindows(false), 0);
+        QCOMPARE(form->Twain->GetState(), 1);
+        dialogs->FileDialogShown = nullptr;
+    }
+};
+
+VELMORA_GUI_TEST_MAIN(SaneAcquisitionTest)
+#include "SaneAcquisitionTest.moc"
