@@ -357,6 +357,8 @@ void TTwain::GiveUpSource() {
 }
 
 void TTwain::EndSession(QWidget* Wnd) noexcept {
+    if (State == 1)
+        return;
     try {
         // Transfers an error left open are ended as a cancelled batch: the pages still pending
         // are discarded.
