@@ -20,7 +20,8 @@
 //   cancel-at = 0                         page n is cancelled once (the user then scans again)
 //   fail-at   = 0                         page n fails once (likewise)
 //   count     = exact                     exact / unknown (-1 while pages remain)
-//   refuse    = endxfer reset closeds     triplets the source refuses
+//   refuse    = endxfer reset closeds     triplets the source refuses (MSG_CLOSEDS only while a
+//                                         transfer is still open)
 //   dialog    = no                        yes: while enabled with its user interface (or when it
 //                                         cannot hide it, enable = checkstatus), the source shows
 //                                         its own window "Testquelle"; closing it is

@@ -580,7 +580,6 @@ const std::vector<HGLOBAL>* TTwain::AcquireImages(QWidget* Wnd, const PageTaker&
         RunAcquireLoop();
     else
         ShowErrorReport("Failed to enable Data Source.");
-    Taker = nullptr;
     if (std::exception_ptr error = std::exchange(TakerError, nullptr))
         std::rethrow_exception(error);
     return Images ? &*Images : nullptr;
