@@ -25,6 +25,7 @@
 #include <QRegularExpression>
 #include <QScreen>
 #include <QSvgRenderer>
+#include <utility>
 
 // The order of start-up and shut-down matters to the settings file and to the owned objects;
 // enable "velmora.lifecycle.debug" to follow it.
@@ -266,8 +267,40 @@ void TMainForm::CenterOnScreen() {
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
+    if (Acquiring) {
+        // The window takes no close while the scanner works, as it takes no other input: closed
+        // now, it would write the settings at once and hide while the scan went on into it,
+        // and the program would never end. A close by the window system (its close button) is
+        // simply refused; one from the program itself (a quit request: logout, a signal, a
+        // fatal error) is carried out once the scanner is closed.
+        if (!event->spontaneous())
+            QuitAfterAcquisition = true;
+        event->ignore();
+        qCDebug(lcLifecycle) << "closeEvent refused during an acquisition";
+        return;
+    }
     FormClose();
     QMainWindow::closeEvent(event);
+}
+
+TMainForm::AcquisitionScope::AcquisitionScope(TMainForm& Form) : m_form(Form) {
+    m_form.Acquiring = true;
+    m_form.QuitAfterAcquisition = false;
+}
+
+TMainForm::AcquisitionScope::~AcquisitionScope() {
+    m_form.Acquiring = false;
+    // The application carries a quit request out by closing its windows one by one and gives up
+    // at the first that refuses: the window itself, or the scanner's dialog. So the window may
+    // never have heard of the request that ended the acquisition loop.
+    const bool loopQuit = m_form.Twain && m_form.Twain->TakeQuitRequest();
+    const bool refusedQuit = std::exchange(m_form.QuitAfterAcquisition, false);
+    // The request is posted, not carried out here: the handler that ran the acquisition still
+    // has its own steps to finish.
+    if (loopQuit || refusedQuit) {
+        qCDebug(lcLifecycle) << "acquisition ended: passing the quit request on";
+        QCoreApplication::postEvent(qApp, new QEvent(QEvent::Quit));
+    }
 }
 
 void TMainForm::FormClose() {

@@ -107,6 +107,21 @@ private:
     // with the window enabled, so that the print's progress box can be answered; a second
     // acquisition or scanner choice meanwhile would close the scanner under the first.
     bool Acquiring = false;
+    // Set when a quit request (or a close by the program) came while an acquisition ran: the
+    // window refused it then, and ends the program once the scanner is closed.
+    bool QuitAfterAcquisition = false;
+    // Marks the time an acquisition runs, and passes a quit request refused meanwhile on at its
+    // end.
+    class AcquisitionScope {
+    public:
+        explicit AcquisitionScope(TMainForm& Form);
+        ~AcquisitionScope();
+        AcquisitionScope(const AcquisitionScope&) = delete;
+        AcquisitionScope& operator=(const AcquisitionScope&) = delete;
+
+    private:
+        TMainForm& m_form;
+    };
 
 public:
     // =========================================================================================

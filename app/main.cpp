@@ -1,9 +1,11 @@
 // Velmora, a colour copier: the program entry.
 
 #include "app/MainForm.h"
+#include "app/TerminationSignals.h"
 #include "app/VelmoraApplication.h"
 
 #include <QByteArray>
+#include <QEvent>
 #include <cstdio>
 
 namespace {
@@ -29,6 +31,12 @@ int main(int argc, char** argv) {
     VelmoraApplication app(argc, argv);
     QGuiApplication::setApplicationDisplayName(QStringLiteral("Velmora"));
     VelmoraApplication::SetHelpFile(QStringLiteral("velmorix.hlp"));
+
+    // `kill`, a shutting-down system and logout end the copier as its close button does. The
+    // request is posted like any quit request: during a scan the window carries it out once the
+    // scanner is closed.
+    const TTerminationSignals quitSignals(
+        [](int) { QCoreApplication::postEvent(qApp, new QEvent(QEvent::Quit)); }, QuitSignals());
 
     try {
         TMainForm form;

@@ -1,6 +1,10 @@
 // Velmora's TWAIN source manager: the application registry, source listing and opening, the
 // routing of triplets to the open source, the DAT_NULL mailbox and the shared memory functions.
 // dsm/README.md is the contract with the sources.
+//
+// Built with VELMORA_DSM_OFFICIAL_CLOSING (for the tests only), it closes sources the way the
+// official Linux manager does: a source that refuses MSG_CLOSEDS stays open, and MSG_CLOSEDSM
+// shuts a source still open down instead of refusing.
 
 #include "dsm/SelectDialog.h"
 #include "dsm/SourceList.h"
@@ -165,7 +169,15 @@ TW_UINT16 OpenManager(pTW_IDENTITY origin) {
     return TWRC_SUCCESS;
 }
 
+#ifdef VELMORA_DSM_OFFICIAL_CLOSING
+void ShutDownSource(pTW_IDENTITY origin, Application& app);
+#endif
+
 TW_UINT16 CloseManager(pTW_IDENTITY origin, Application& app) {
+#ifdef VELMORA_DSM_OFFICIAL_CLOSING
+    if (app.open >= 0)
+        ShutDownSource(origin, app);
+#endif
     if (app.open >= 0)
         return Fail(app, TWCC_SEQERROR);
     {
@@ -212,15 +224,37 @@ TW_UINT16 CloseSource(pTW_IDENTITY origin, Application& app, pTW_IDENTITY which)
     if (which && which->Id != source.identity.Id)
         return Fail(app, TWCC_BADDEST);
     TW_IDENTITY identity = source.identity;
-    source.entry(origin, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &identity);
+    const TW_UINT16 rc = source.entry(origin, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &identity);
+#ifdef VELMORA_DSM_OFFICIAL_CLOSING
+    if (rc != TWRC_SUCCESS)
+        return Fail(app, TWCC_OPERATIONERROR);
+#else
     // Whatever the source answers, it is closed for us: a source that cannot close must not keep
     // the application from closing the manager.
+    static_cast<void>(rc);
+#endif
     app.open = -1;
     Mailboxes& m = Mail();
     std::lock_guard<std::mutex> lock(m.mutex);
     m.boxes[origin->Id].clear();
     return TWRC_SUCCESS;
 }
+
+#ifdef VELMORA_DSM_OFFICIAL_CLOSING
+// The official manager closes a source still open at MSG_CLOSEDSM with every closing triplet in
+// turn, whatever each one answers, and then drops it.
+void ShutDownSource(pTW_IDENTITY origin, Application& app) {
+    DataSource& source = app.sources[static_cast<std::size_t>(app.open)];
+    TW_PENDINGXFERS pending{};
+    TW_USERINTERFACE ui{};
+    TW_IDENTITY identity = source.identity;
+    source.entry(origin, DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &pending);
+    source.entry(origin, DG_CONTROL, DAT_PENDINGXFERS, MSG_RESET, &pending);
+    source.entry(origin, DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui);
+    source.entry(origin, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &identity);
+    app.open = -1;
+}
+#endif
 
 TW_UINT16 UserSelect(Application& app, pTW_IDENTITY chosen) {
     if (app.sources.empty())

@@ -24,7 +24,13 @@
 //   cancel-at = 0                         page n is cancelled once (the user then scans again)
 //   fail-at   = 0                         page n fails once (likewise)
 //   count     = exact                     exact / unknown (-1 while pages remain)
-//   refuse    = endxfer reset             triplets the source refuses
+//   refuse    = endxfer reset closeds     triplets the source refuses (MSG_CLOSEDS only while a
+//                                         transfer is still open)
+//   dialog    = no                        yes: while enabled with its user interface (or when it
+//                                         cannot hide it, enable = checkstatus), the source shows
+//                                         its own window "Testquelle"; closing it is
+//                                         MSG_CLOSEDSREQ. stubborn: the window refuses to be closed
+//                                         (a driver busy scanning)
 //   dib       = normal                    normal / sizeimage0 / clrused0 / topdown / tiny /
 //                                         garbage / tiff / null
 //   log       = /path                     every triplet received, appended as "DG DAT MSG"
@@ -42,6 +48,7 @@
 
 #include <QApplication>
 #include <QBuffer>
+#include <QCloseEvent>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -88,6 +95,8 @@ struct Scenario {
     bool countUnknown = false;
     bool refuseEndXfer = false;
     bool refuseReset = false;
+    bool refuseCloseDS = false;
+    QString dialog = QStringLiteral("no");
     QString dib = QStringLiteral("normal");
     QString log;
     QStringList devices;
@@ -149,7 +158,10 @@ Scenario ReadScenario() {
         else if (key == QLatin1String("refuse")) {
             s.refuseEndXfer = words.contains(QLatin1String("endxfer"));
             s.refuseReset = words.contains(QLatin1String("reset"));
-        } else if (key == QLatin1String("dib"))
+            s.refuseCloseDS = words.contains(QLatin1String("closeds"));
+        } else if (key == QLatin1String("dialog"))
+            s.dialog = value;
+        else if (key == QLatin1String("dib"))
             s.dib = value;
         else if (key == QLatin1String("log"))
             s.log = value;
@@ -189,6 +201,7 @@ struct Source {
     TW_UINT32 yresValue = 0;      // vertical value picked in the dialog (raw FIX32), 0 = none
     QPointer<QWidget> driverMain; // the driver's windows while enabled, when the scenario has them
     QPointer<QLineEdit> driverEdit;
+    QPointer<QWidget> dialog; // the source's own window while enabled, when the scenario has one
 };
 
 Source& S() {
@@ -482,6 +495,46 @@ void ShowDriverWindows() {
     s.driverEdit = edit;
 }
 
+// The source's own window. Closing it asks the application to disable the source, unless the
+// scenario makes it stubborn.
+class TestDialog final : public QWidget {
+public:
+    explicit TestDialog(bool stubborn) : m_stubborn(stubborn) {
+        setWindowTitle(QStringLiteral("Testquelle"));
+        setAttribute(Qt::WA_DeleteOnClose, false);
+    }
+
+protected:
+    void closeEvent(QCloseEvent* event) override {
+        event->ignore();
+        if (!m_stubborn)
+            Notify(MSG_CLOSEDSREQ);
+    }
+
+private:
+    bool m_stubborn;
+};
+
+void ShowDialog(bool showUI) {
+    Source& s = S();
+    const bool wanted =
+        s.scenario.dialog == QLatin1String("yes") || s.scenario.dialog == QLatin1String("stubborn");
+    if (!wanted || s.dialog || !qobject_cast<QApplication*>(QCoreApplication::instance()))
+        return;
+    if (!showUI && s.scenario.enable != QLatin1String("checkstatus"))
+        return;
+    auto* dialog = new TestDialog(s.scenario.dialog == QLatin1String("stubborn"));
+    dialog->show();
+    s.dialog = dialog;
+    LogLine(QStringLiteral("dialog shown"));
+}
+
+void HideDialog() {
+    Source& s = S();
+    delete s.dialog.data();
+    s.dialog = nullptr;
+}
+
 void HideDriverWindows() {
     Source& s = S();
     delete s.driverMain.data();
@@ -622,7 +675,10 @@ TW_UINT16 Control(pTW_IDENTITY origin, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF d
             return TWRC_SUCCESS;
         }
         if (msg == MSG_CLOSEDS) {
+            if (s.scenario.refuseCloseDS && s.state != 4)
+                return Fail(TWCC_SEQERROR);
             HideDriverWindows();
+            HideDialog();
             s.state = 3;
             return TWRC_SUCCESS;
         }
@@ -655,6 +711,7 @@ TW_UINT16 Control(pTW_IDENTITY origin, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF d
             }
             Arm();
             ShowDriverWindows();
+            ShowDialog(data && static_cast<TW_USERINTERFACE*>(data)->ShowUI);
             return s.scenario.enable == QLatin1String("checkstatus") ? TWRC_CHECKSTATUS
                                                                      : TWRC_SUCCESS;
         }
@@ -664,6 +721,7 @@ TW_UINT16 Control(pTW_IDENTITY origin, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF d
             s.state = 4;
             s.armed = MSG_NULL;
             HideDriverWindows();
+            HideDialog();
             return TWRC_SUCCESS;
         }
         return Fail(TWCC_BADPROTOCOL);

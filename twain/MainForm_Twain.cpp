@@ -56,13 +56,10 @@ bool TMainForm::ScanPics(bool Normal, int DPI) {
 bool TMainForm::AcquirePics(bool Normal, int DPI, std::exception_ptr& Failure) {
     if (Acquiring)
         return false;
-    Acquiring = true;
-    struct Done {
-        bool& flag;
-        ~Done() { flag = false; }
-    } done{Acquiring};
+    const AcquisitionScope acquisition(*this);
     TTwain& twain = *Twain;
     QWidget* Wnd = this;
+    TTwainSession session(twain, Wnd);
     // Pages after the first get new pictures, which take the resolution asked for rather than
     // none (and then the 300 dpi default) when the scanner is not asked.
     const int requestedY = pic->ScannerDPI.Y;
@@ -139,7 +136,8 @@ bool TMainForm::AcquirePics(bool Normal, int DPI, std::exception_ptr& Failure) {
 
     if (acquired) {
         twain.FreeImages();
-        if (pic->PicWidth() == 0 || pic->PicHeight() == 0)
+        // After a quit request the program is about to end: no box that waits for an answer.
+        if ((pic->PicWidth() == 0 || pic->PicHeight() == 0) && !twain.QuitRequested())
             ShowMessage(this,
                         QStringLiteral("Das zuletzt eingescannte Bild hat die Breite und/oder "
                                        "die Höhe 0."),

@@ -319,8 +319,20 @@ bool TTwain::CloseSource() {
 bool TTwain::CloseDSM(QWidget* Wnd) {
     ResultCode = 0;
     TW_HANDLE parent = Wnd;
-    if (CloseSource() && CallManager(DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, &parent))
+    // A source given up may refuse to close as well, and a manager that keeps such a source
+    // (the official Linux one does) would keep it, and itself, open for good: every later
+    // acquisition would find the session still open and do nothing. Closing the manager shuts
+    // a source it still holds down, so it is asked all the same.
+    const bool sourceClosed = CloseSource();
+    if ((sourceClosed || (GivenUp && State >= 3)) &&
+        CallManager(DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, &parent))
         State = 2;
+    if (GivenUp && State > 2) {
+        // The manager would not let go either: it is unloaded anyway, and the application
+        // registers afresh (a new identity) when it is loaded again.
+        AppIdentity.Id = 0;
+        State = 2;
+    }
     return State <= 2;
 }
 
@@ -332,8 +344,35 @@ bool TTwain::UnloadDSM() {
         DSMEntry = nullptr;
         *Memory = TManagerMemory{};
         State = 1;
+        GivenUp = false;
     }
     return State == 1;
+}
+
+void TTwain::GiveUpSource() {
+    // The source is treated as disabled, so that closing the session still reaches the
+    // manager, which closes any source, and the next acquisition starts afresh.
+    State = 4;
+    GivenUp = true;
+}
+
+void TTwain::EndSession(QWidget* Wnd) noexcept {
+    if (State == 1)
+        return;
+    try {
+        // Transfers an error left open are ended as a cancelled batch: the pages still pending
+        // are discarded.
+        for (int pass = 0; State > 5 && pass < MaxStuckTransferPasses; ++pass)
+            FinishTransfer();
+        if (State > 5)
+            GiveUpSource();
+        DisableSource();
+        CloseSource();
+        CloseDSM(Wnd);
+        UnloadDSM();
+    } catch (...) {
+        // Only a failing message box can raise here; the session is left as far as it got.
+    }
 }
 
 void TTwain::SetHideUI(bool Flag) {
@@ -538,11 +577,16 @@ const std::vector<HGLOBAL>* TTwain::AcquireImages(QWidget* Wnd, const PageTaker&
     FreeImages();
     Taker = TakePage;
     TakerError = nullptr;
+    // The taker belongs to the caller's frame: it must not outlive this call, also when an error
+    // ends the loop.
+    struct TakerReset {
+        PageTaker& taker;
+        ~TakerReset() { taker = nullptr; }
+    } takerReset{Taker};
     if (State > 4 || EnableSource(Wnd))
         RunAcquireLoop();
     else
         ShowErrorReport("Failed to enable Data Source.");
-    Taker = nullptr;
     if (std::exception_ptr error = std::exchange(TakerError, nullptr))
         std::rethrow_exception(error);
     return Images ? &*Images : nullptr;
@@ -577,6 +621,8 @@ void TTwain::RunAcquireLoop() {
         if (!quit.Seen)
             HandleSourceEvent(&pseudo);
     }
+    if (quit.Seen)
+        QuitSeen = true;
 }
 
 bool TTwain::HandleSourceEvent(const void* Msg) {
@@ -615,10 +661,8 @@ void TTwain::DoNativeTransfers() {
         if (FinishTransfer()) {
             stuck = 0;
         } else if (++stuck >= MaxStuckTransferPasses) {
-            // The source takes neither MSG_ENDXFER nor MSG_RESET: the batch is given up and the
-            // source treated as disabled, so that closing the session still reaches the manager
-            // (which closes any source) and the next acquisition starts afresh.
-            State = 4;
+            // The source takes neither MSG_ENDXFER nor MSG_RESET: the batch is given up.
+            GiveUpSource();
         }
     }
 }

@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 class QWidget;
@@ -86,6 +87,18 @@ public:
     // The most passes a batch of transfers makes while the source accepts neither MSG_ENDXFER
     // nor MSG_RESET, before the session gives the batch up.
     static constexpr int MaxStuckTransferPasses = 3;
+    // True from the moment the session gave its source up until the manager is unloaded.
+    bool SourceGivenUp() const { return GivenUp; }
+    // Whether a quit request ended an acquisition loop since the last call. The request went on
+    // to the application, which may have refused it while the scanner was busy: the caller then
+    // passes it on again once the session is closed.
+    bool TakeQuitRequest() { return std::exchange(QuitSeen, false); }
+    bool QuitRequested() const { return QuitSeen; }
+
+    // Closes whatever is open, from any state: transfers still pending are ended (or the source
+    // given up), then the source is disabled and closed, the manager closed and unloaded.
+    // Afterwards the session is in state 1, ready for the next acquisition. Never throws.
+    void EndSession(QWidget* Wnd) noexcept;
 
 private:
     bool CallSource(std::uint32_t DG, std::uint16_t DAT, std::uint16_t MSG, void* Data);
@@ -99,6 +112,7 @@ private:
     bool FinishTransfer();
     void HandOver(std::size_t Index);
     void FatalCheck(const char* Text);
+    void GiveUpSource();
 
     std::int32_t State = 1;
     std::uint8_t ErrorKind = 0;
@@ -113,8 +127,25 @@ private:
     std::optional<std::vector<HGLOBAL>> Images;
     PageTaker Taker;
     std::exception_ptr TakerError;
+    bool GivenUp = false;
+    bool QuitSeen = false;
 
     // How blocks of the loaded manager are sized and released (its own functions when it hands
     // them out, else the C heap, as the official Linux manager does).
     std::unique_ptr<TManagerMemory> Memory;
+};
+
+// Ends the session it watches when it goes out of scope, whichever way: an error raised in the
+// middle of an acquisition (even during a transfer) still closes the source and the manager, so
+// the next acquisition starts afresh instead of finding the scanner held.
+class TTwainSession {
+public:
+    TTwainSession(TTwain& Twain, QWidget* Wnd) : m_twain(Twain), m_wnd(Wnd) {}
+    ~TTwainSession() { m_twain.EndSession(m_wnd); }
+    TTwainSession(const TTwainSession&) = delete;
+    TTwainSession& operator=(const TTwainSession&) = delete;
+
+private:
+    TTwain& m_twain;
+    QWidget* m_wnd;
 };

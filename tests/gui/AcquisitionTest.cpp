@@ -6,6 +6,7 @@
 #include "app/MainForm.h"
 #include "app/SpinEdits.h"
 #include "layout/PicObj.h"
+#include "platform/Errors.h"
 #include "tests/gui/GuiTestEnv.h"
 #include "tests/support/DialogRecorder.h"
 #include "twain/Twain.h"
@@ -454,6 +455,44 @@ private slots:
         QCOMPARE(twain.GetState(), 1);
         QVERIFY(form->ScanPics(true, 300));
         QCOMPARE(form->pic->PicWidth(), 40);
+    }
+
+    // An error raised while a page is transferred (here the report of an unreadable page
+    // fails) leaves the acquisition with the scanner still closed, manager unloaded; the next
+    // acquisition works without a restart.
+    void AnErrorDuringATransferStillClosesTheScanner() {
+        struct FailingBox final : Dialogs {
+            explicit FailingBox(DialogRecorder& recorder) : m_recorder(recorder) { Install(this); }
+            ~FailingBox() override { Install(&m_recorder); }
+            int Message(QWidget*, const MessageRequest& request) override {
+                throw Exception(QStringLiteral("Meldung nicht möglich: ") + request.Text);
+            }
+            bool OpenFile(QWidget*, FileDialogRequest&) override { return false; }
+            bool SaveFile(QWidget*, FileDialogRequest&) override { return false; }
+            bool ChooseColor(QWidget*, QColor&) override { return false; }
+            bool PrinterSetup(QWidget*, QPrinter&, const QString&) override { return false; }
+            DialogRecorder& m_recorder;
+        };
+        Scenario("dib = garbage\npage = 40x30 24 gradient 300\npage = 50x30 24 gradient 300");
+        bool raised = false;
+        {
+            FailingBox failing(*dialogs);
+            try {
+                form->ScanPics(true, 300);
+            } catch (const Exception&) {
+                raised = true;
+            }
+        }
+        QVERIFY(raised);
+        QCOMPARE(form->Twain->GetState(), 1);
+        const QStringList log = Log();
+        QVERIFY(log.contains(DisableDS));
+        QVERIFY(log.contains(QStringLiteral("0001 0003 0402"))); // MSG_CLOSEDS
+
+        Scenario("page = 40x30 24 gradient 300");
+        QVERIFY(form->ScanPics(true, 300));
+        QCOMPARE(form->pic->PicWidth(), 40);
+        QCOMPARE(form->Twain->GetState(), 1);
     }
 
     // A last page of width 0 is no bitmap: the zero-size warning, then the error report; the

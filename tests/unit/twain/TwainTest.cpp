@@ -14,6 +14,7 @@
 #include <QTimer>
 #include <QWidget>
 #include <cstring>
+#include <stdexcept>
 
 using namespace twaintest;
 
@@ -451,25 +452,91 @@ TEST_F(TwainTest, AQuitRequestEndsTheLoop) {
     Close(twain);
 }
 
+// A source that refuses MSG_ENDXFER and MSG_RESET is given up; when it refuses MSG_CLOSEDS as
+// well, a manager like the official one keeps it open, and only closing the manager lets go of
+// it. Either way the session ends in state 1 and the next acquisition works.
 TEST_F(TwainTest, ASourceRefusingEndAndResetIsGivenUpAndTheNextAcquisitionWorks) {
-    Scenario("refuse = endxfer reset\npage = 10x10 24 gradient 300\npage = 12x10 24 gradient 300");
+    struct Case {
+        const char* manager;
+        const char* refused;
+    };
+    for (const Case& c :
+         {Case{TWAIN_DSM, "endxfer reset"}, Case{TWAIN_DSM, "endxfer reset closeds"},
+          Case{TWAIN_DSM_OFFICIAL, "endxfer reset"},
+          Case{TWAIN_DSM_OFFICIAL, "endxfer reset closeds"}}) {
+        SCOPED_TRACE(std::string(c.manager) + ": " + c.refused);
+        qputenv("VELMORA_TWAIN_DSM", c.manager);
+        m_dialogs.History.clear();
+        TakeLog();
+        Scenario(std::string("refuse = ") + c.refused +
+                 "\npage = 10x10 24 gradient 300\npage = 12x10 24 gradient 300");
+        TTwain twain;
+        Open(twain);
+        const std::vector<HGLOBAL>* images = twain.AcquireImages(nullptr);
+        ASSERT_NE(images, nullptr);
+        EXPECT_EQ(images->size(), 1u) << "the page that arrived is kept";
+        EXPECT_EQ(twain.GetState(), 4);
+        EXPECT_TRUE(twain.SourceGivenUp());
+        // The refused MSG_ENDXFER left the session in state 7, which the next pass reports.
+        EXPECT_EQ(m_dialogs.Count(DialogRecorder::Shown::Message), 1);
+        EXPECT_EQ(m_dialogs.LastMessage().Text,
+                  QStringLiteral("Status <> 6\rProgramm wird beendet"));
+        EXPECT_EQ(Calls().count(NativeXfer), TTwain::MaxStuckTransferPasses);
+        twain.FreeImages();
+        Close(twain);
+        EXPECT_FALSE(twain.SourceGivenUp());
+        QCoreApplication::removePostedEvents(qApp, QEvent::Quit);
+
+        Scenario("page = 10x10 24 gradient 300");
+        Open(twain);
+        images = twain.AcquireImages(nullptr);
+        ASSERT_NE(images, nullptr);
+        EXPECT_EQ(images->size(), 1u);
+        twain.FreeImages();
+        Close(twain);
+    }
+}
+
+// An error raised in the middle of a transfer (state 7) leaves the acquisition; the session
+// watching it still ends the transfers, closes the source and the manager, and the next
+// acquisition works.
+TEST_F(TwainTest, AnErrorDuringATransferStillClosesTheSession) {
+    // The report of an unreadable page fails, as a message box can when memory runs out.
+    struct FailingBox final : Dialogs {
+        explicit FailingBox(DialogRecorder& recorder) : m_recorder(recorder) { Install(this); }
+        ~FailingBox() override { Install(&m_recorder); }
+        int Message(QWidget*, const MessageRequest&) override {
+            throw std::runtime_error("no box");
+        }
+        bool OpenFile(QWidget*, FileDialogRequest&) override { return false; }
+        bool SaveFile(QWidget*, FileDialogRequest&) override { return false; }
+        bool ChooseColor(QWidget*, QColor&) override { return false; }
+        bool PrinterSetup(QWidget*, QPrinter&, const QString&) override { return false; }
+        DialogRecorder& m_recorder;
+    };
+    Scenario("dib = garbage\npage = 10x10 24 gradient 300\npage = 12x10 24 gradient 300");
     TTwain twain;
-    Open(twain);
-    const std::vector<HGLOBAL>* images = twain.AcquireImages(nullptr);
-    ASSERT_NE(images, nullptr);
-    EXPECT_EQ(images->size(), 1u) << "the page that arrived is kept";
-    EXPECT_EQ(twain.GetState(), 4);
-    // The refused MSG_ENDXFER left the session in state 7, which the next pass reports.
-    EXPECT_EQ(m_dialogs.Count(DialogRecorder::Shown::Message), 1);
-    EXPECT_EQ(m_dialogs.LastMessage().Text, QStringLiteral("Status <> 6\rProgramm wird beendet"));
-    EXPECT_EQ(Calls().count(NativeXfer), TTwain::MaxStuckTransferPasses);
-    twain.FreeImages();
-    Close(twain);
-    QCoreApplication::removePostedEvents(qApp, QEvent::Quit);
+    bool raised = false;
+    {
+        FailingBox failing(m_dialogs);
+        try {
+            TTwainSession session(twain, nullptr);
+            Open(twain);
+            twain.AcquireImages(nullptr);
+        } catch (const std::runtime_error&) {
+            raised = true;
+        }
+    }
+    EXPECT_TRUE(raised);
+    EXPECT_EQ(twain.GetState(), 1);
+    const QStringList calls = Calls();
+    EXPECT_TRUE(calls.contains(ResetXfers)) << "the page still pending is discarded";
+    EXPECT_TRUE(calls.contains(DisableDS));
+    EXPECT_TRUE(calls.contains(CloseDS));
 
     Scenario("page = 10x10 24 gradient 300");
     Open(twain);
-    images = twain.AcquireImages(nullptr);
+    const std::vector<HGLOBAL>* images = twain.AcquireImages(nullptr);
     ASSERT_NE(images, nullptr);
     EXPECT_EQ(images->size(), 1u);
     twain.FreeImages();
