@@ -17,8 +17,10 @@ queue=E2E-Kopie
 work=$(mktemp -d "$VELMORA_TEST_TMP/fastcopy.XXXXXX")
 out=$VELMORA_TEST_OUT/$queue.pdf
 pid=
+# shellcheck source=stop.sh
+. "$(dirname "$0")/stop.sh"
 cleanup() {
-  [ -n "$pid" ] && kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
+  stop_velmora "$pid"
   lpadmin -x "$queue" 2>/dev/null
   rm -rf "$work"
   rm -f "$out"

@@ -10,8 +10,10 @@ build=$1
 tmp=${VELMORA_TEST_TMP:-${TMPDIR:-/tmp}}
 work=$(mktemp -d "$tmp/installed.XXXXXX")
 pid=
+# shellcheck source=stop.sh
+. "$(dirname "$0")/stop.sh"
 cleanup() {
-  [ -n "$pid" ] && kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
+  stop_velmora "$pid"
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -65,7 +67,7 @@ grep -qF "help file: \"$p/share/velmora/velmorix.hlp\" " "$work/run.log" ||
 grep -qF "translations: \"$p/share/velmora/translations/qtbase_de.qm\"" "$work/run.log" ||
   failed "the translations were not loaded from the installed tree"
 kill -0 "$pid" 2>/dev/null || failed "the installed program ended by itself"
-kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; pid=
+stop_velmora "$pid"; pid=
 if [ "$fail" -ne 0 ]; then
   echo "program output:"; cat "$work/run.log"; exit 1
 fi

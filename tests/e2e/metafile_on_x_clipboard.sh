@@ -15,9 +15,11 @@ export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}intercept_strndup=0"
 work=$(mktemp -d "$VELMORA_TEST_TMP/e2e.XXXXXX")
 pid=
 server=
+# shellcheck source=stop.sh
+. "$(dirname "$0")/stop.sh"
 cleanup() {
   [ -n "$server" ] && kill "$server" 2>/dev/null
-  [ -n "$pid" ] && kill "$pid" 2>/dev/null
+  stop_velmora "$pid"
   rm -rf "$work"
 }
 trap cleanup EXIT

@@ -14,8 +14,10 @@ fi
 export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}intercept_strndup=0"
 work=$(mktemp -d "$VELMORA_TEST_TMP/e2e.XXXXXX")
 pid=
+# shellcheck source=stop.sh
+. "$(dirname "$0")/stop.sh"
 cleanup() {
-  [ -n "$pid" ] && kill "$pid" 2>/dev/null
+  stop_velmora "$pid"
   rm -rf "$work"
 }
 trap cleanup EXIT
