@@ -14,6 +14,7 @@
 #include <QCheckBox>
 #include <QDialog>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -463,6 +464,7 @@ private slots:
         QStringList seen;
         bool searchingShown = false;
         bool refreshDisabledWhileSearching = false;
+        bool labelFocusesTheList = false;
         int step = 0;
         QTimer poll;
         auto rows = [](QListWidget* list) {
@@ -481,6 +483,10 @@ private slots:
                 return;
             if (step == 0) {
                 seen = rows(list);
+                // "&Quellen:" is a mnemonic for the list, not a literal ampersand.
+                auto* label = dialog->findChild<QLabel*>();
+                labelFocusesTheList =
+                    label && label->text() == QStringLiteral("&Quellen:") && label->buddy() == list;
                 refresh->click();
                 searchingShown = rows(list) == QStringList{QStringLiteral("Suche Scanner…")};
                 refreshDisabledWhileSearching = !refresh->isEnabled();
@@ -498,6 +504,7 @@ private slots:
         });
         Child<QAction>(*form, "MScannersettings")->trigger();
         QCOMPARE(seen, (QStringList{"Testgerät x", "Testgerät y"}));
+        QVERIFY(labelFocusesTheList);
         QVERIFY(searchingShown);
         QVERIFY(refreshDisabledWhileSearching);
         QCOMPARE(step, 2);
