@@ -3,6 +3,7 @@
 
 #include "app/EventHook.h"
 #include "app/MainForm.h"
+#include "app/VelmoraApplication.h"
 #include "layout/CopyGeometry.h"
 #include "layout/PicObj.h"
 #include "platform/Dialogs.h"
@@ -256,6 +257,19 @@ void TMainForm::SrcXDPIEditKeyDown(QObject* Sender, int& Key, Qt::KeyboardModifi
     if (Key == Qt::Key_Return || Key == Qt::Key_Enter) {
         SrcXDPIEditExit(Sender);
         Key = 0;
+    }
+}
+
+void TMainForm::CommitScannerDPIEdit() {
+    QWidget* focused = focusWidget();
+    if (focused != SrcXDPIEdit && focused != SrcYDPIEdit)
+        return;
+    // As when the focus leaves the edit for a button: a resolution of 0 is reported, and the
+    // command goes on all the same.
+    try {
+        SrcXDPIEditExit(focused);
+    } catch (...) {
+        VelmoraApplication::ReportCurrentException();
     }
 }
 
