@@ -139,6 +139,10 @@ void TMainForm::AddNewPic() {
     bar->setValue(bar->maximum());
 
     FormResize();
+    // The new page is shown empty until its picture has arrived: a file or scan that fails on
+    // the way leaves it empty and current, and it must not look like the page before it.
+    UpdatePicInfo(false);
+    PaintPanelResize();
 }
 
 void TMainForm::ClosePic() {

@@ -20,6 +20,7 @@
 #include <QClipboard>
 #include <QFile>
 #include <QHelpEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
@@ -204,6 +205,22 @@ class PicturesTest : public QObject {
 
     // The unexpected-error line of the report shown last ("Class : message").
     QString ReportedError() { return dialogs->LastMessage().Text.section('\r', 2, 2); }
+
+    // The figures of the info panel, as shown.
+    QStringList Figures() {
+        QStringList texts;
+        for (const char* label : {"PicPixelsLabel", "PicCMLabel", "PicDPILabel", "QualityLabel"})
+            texts << Control<QLabel>(label)->text();
+        return texts;
+    }
+
+    // Whether any of a picture is drawn on the sheet: the preview's box has a size and the
+    // bitmap it paints from holds something.
+    bool PreviewShown() {
+        QWidget* box = Control("PreviewPaintBox");
+        return box->width() > 0 && box->height() > 0 && form->PreviewBitmap &&
+               !form->PreviewBitmap->isNull();
+    }
 
     void WriteFile(const QString& path, const QByteArray& bytes) {
         QFile file(path);
@@ -594,7 +611,11 @@ private slots:
         QFETCH(QByteArray, content);
         QFETCH(QString, error);
         OpenForm();
+        const QStringList emptyFigures = Figures();
         AddPages(1);
+        form->SelectPic(1);
+        QVERIFY(PreviewShown());
+        QVERIFY(Figures() != emptyFigures);
         const QString file = Path(name);
         if (!content.isEmpty())
             WriteFile(file, content);
@@ -609,6 +630,15 @@ private slots:
         QCOMPARE(form->pic->ScannerDPI.X, 0);
         QCOMPARE(SrcX()->Value(), 123);
         QCOMPARE(Broken(), QString());
+        // The empty page looks empty: nothing of page 1 on the sheet or in the figures, also
+        // when it is switched to again.
+        QVERIFY(!PreviewShown());
+        QCOMPARE(Figures(), emptyFigures);
+        form->SelectPic(1);
+        QVERIFY(PreviewShown());
+        form->SelectPic(2);
+        QVERIFY(!PreviewShown());
+        QCOMPARE(Figures(), emptyFigures);
 
         // The empty page is reused by the next picture.
         const QString good = Path("gut.bmp");
