@@ -363,11 +363,17 @@ void TMainForm::PicSaveAsItemClick() {
 void TMainForm::SavePicToFile(const QString& FileName) {
     if (pic->IsEmpty())
         return;
-    SaveGraphicToFile(*pic->Picture.Graphic(), FileName);
+    const TGraphic& graphic = *pic->Picture.Graphic();
+    // A name no writer knows saves nothing, which must not look like a saved file.
+    if (!SaveGraphicToFile(graphic, FileName))
+        ShowMessage(this, CannotSaveAsText(FileName, graphic.Kind() == GraphicKind::Metafile),
+                    QStringLiteral("Fehler"), MsgIcon::Warning, MsgOk);
 }
 
 void TMainForm::SaveBitmapToFile(const QImage& Bitmap, const QString& FileName) {
-    ::SaveBitmapToFile(Bitmap, FileName);
+    if (!::SaveBitmapToFile(Bitmap, FileName))
+        ShowMessage(this, CannotSaveAsText(FileName), QStringLiteral("Fehler"), MsgIcon::Warning,
+                    MsgOk);
 }
 
 void TMainForm::SaveAllPicsItemClick() {
@@ -384,6 +390,11 @@ void TMainForm::SaveAllPicsItemClick() {
     if (!Dialogs::Get().SaveFile(this, SaveAllPicsDialog))
         return;
     SaveAllPicsDialog.InitialDir = QFileInfo(SaveAllPicsDialog.FileName).absolutePath();
+    if (!CanSaveBitmapAs(SaveAllPicsDialog.FileName)) {
+        ShowMessage(this, CannotSaveAsText(SaveAllPicsDialog.FileName), QStringLiteral("Fehler"),
+                    MsgIcon::Warning, MsgOk);
+        return;
+    }
 
     std::vector<const TGraphic*> pages;
     const int N = static_cast<int>(PicButtons().size());

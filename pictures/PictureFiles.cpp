@@ -9,8 +9,10 @@
 #include "platform/Errors.h"
 #include "platform/NewFile.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QImageReader>
+#include <QImageWriter>
 #include <QPainter>
 
 namespace {
@@ -25,6 +27,10 @@ bool IsBmpExtension(const QString& lower) {
 
 bool IsJpegExtension(const QString& lower) {
     return lower == QLatin1String(".jpg") || lower == QLatin1String(".jpeg");
+}
+
+bool IsPngExtension(const QString& lower) {
+    return lower == QLatin1String(".png");
 }
 
 bool IsMetafileExtension(const QString& lower) {
@@ -109,11 +115,32 @@ TSaveFormat SaveFormatOf(const QString& path) {
         return TSaveFormat::Bmp;
     if (IsJpegExtension(ext))
         return TSaveFormat::Jpeg;
+    if (IsPngExtension(ext))
+        return TSaveFormat::Png;
     return TSaveFormat::None;
 }
 
 bool CanSaveBitmapAs(const QString& path) {
     return SaveFormatOf(path) != TSaveFormat::None;
+}
+
+QString CannotSaveAsText(const QString& path, bool metafile) {
+    const QString extensions = metafile
+                                   ? QStringLiteral(".bmp, .dib, .jpg, .jpeg, .png, .wmf oder .emf")
+                                   : QStringLiteral(".bmp, .dib, .jpg, .jpeg oder .png");
+    return QStringLiteral("Die Datei %1 wurde nicht gesichert:\rBilder können nur als %2 "
+                          "gesichert werden.")
+        .arg(path, extensions);
+}
+
+QByteArray EncodePng(const QImage& image, const QString& path) {
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "png");
+    if (!writer.write(image))
+        CannotCreate(path);
+    return png;
 }
 
 bool SaveBitmapToFile(const QImage& bitmap, const QString& path) {
@@ -124,6 +151,11 @@ bool SaveBitmapToFile(const QImage& bitmap, const QString& path) {
     case TSaveFormat::Jpeg: {
         const QByteArray jpeg = EncodeJpeg(bitmap); // before the file: a failure touches nothing
         ReplaceFile(path, [&](TNewFile& file) { WriteBytes(file, jpeg, path); });
+        return true;
+    }
+    case TSaveFormat::Png: {
+        const QByteArray png = EncodePng(bitmap, path);
+        ReplaceFile(path, [&](TNewFile& file) { WriteBytes(file, png, path); });
         return true;
     }
     case TSaveFormat::None:

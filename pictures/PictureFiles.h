@@ -10,6 +10,7 @@
 //   .bmp          TBitmap (DecodeBmpFile)            BMP
 //   .dib          refused like any other             BMP
 //   .jpg, .jpeg   TJpegImage (original bytes kept)   JPEG, quality 90, colour, baseline
+//   .png          refused like any other             PNG
 //   .ico          TBitmap (best entry, on white)     not written
 //   .wmf, .emf    TMetafile (original bytes kept)    not written
 //   any other     "Unbekannte Bilddateierweiterung"  not written
@@ -44,11 +45,18 @@ std::unique_ptr<TGraphic> LoadPictureFile(const QString& path);
 QImage RenderGraphic(const TGraphic& graphic);
 
 // The format SaveBitmapToFile writes for this file name, by its extension (table above).
-enum class TSaveFormat { None, Bmp, Jpeg };
+enum class TSaveFormat { None, Bmp, Jpeg, Png };
 TSaveFormat SaveFormatOf(const QString& path);
 
-// Whether SaveBitmapToFile writes anything for this file name (.bmp, .dib, .jpg, .jpeg).
+// Whether SaveBitmapToFile writes anything for this file name (.bmp, .dib, .jpg, .jpeg, .png).
 bool CanSaveBitmapAs(const QString& path);
+
+// The message for a name whose extension no writer knows, so that nothing was saved: the file
+// and the extensions that can be written (for a metafile picture also .wmf and .emf).
+QString CannotSaveAsText(const QString& path, bool metafile = false);
+
+// The PNG file of `image`; raises EFCreateError for `path` when Qt cannot encode it.
+QByteArray EncodePng(const QImage& image, const QString& path);
 
 // A metafile picture's file in `kind`: its original bytes when that is its own kind, else the
 // picture played into Velmora's recorder (EMF to WMF, WMF to EMF).
@@ -63,7 +71,8 @@ QByteArray MetafileBytes(const TGraphic& graphic, TMetafileKind kind);
 bool SaveGraphicToFile(const TGraphic& graphic, const QString& path);
 
 // Saves a bitmap by extension, replacing an existing file: .bmp/.dib as BMP, .jpg/.jpeg as JPEG
-// (quality 90, colour, baseline); any other extension writes nothing and returns false.
+// (quality 90, colour, baseline), .png as PNG; any other extension writes nothing and returns
+// false.
 bool SaveBitmapToFile(const QImage& bitmap, const QString& path);
 
 // Qt's image readers refuse pictures above 256 MB by default, far below the pictures Velmora

@@ -18,8 +18,10 @@
 #include <QBuffer>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QDir>
 #include <QFile>
 #include <QHelpEvent>
+#include <QImageReader>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -831,16 +833,13 @@ private slots:
         QVERIFY(ReadAll(Path("kopie.BMP")).startsWith("BM"));
         QCOMPARE(QImage(Path("kopie.BMP"), "BMP").size(), QSize(300, 200));
 
-        // A bitmap is encoded for ".jpg", replaces an existing file without asking, and is not
-        // written at all as a metafile.
+        // A bitmap is encoded for ".jpg" and replaces an existing file without asking.
         form->AddNewPic();
         Fill(50, 40, Qt::white);
         WriteFile(Path("bitmap.jpg"), "alt");
         Choose("PicSaveAsItem", Path("bitmap.jpg"));
         QVERIFY(ReadAll(Path("bitmap.jpg")).startsWith("\xFF\xD8"));
         QCOMPARE(QImage(Path("bitmap.jpg")).size(), QSize(50, 40));
-        Choose("PicSaveAsItem", Path("bitmap.wmf"));
-        QVERIFY(!QFile::exists(Path("bitmap.wmf")));
         Choose("PicSaveAsItem", Path("bitmap.bmp"));
         QCOMPARE(AsRgb(QImage(Path("bitmap.bmp"))), Pattern(50, 40, Qt::white));
 
@@ -944,6 +943,65 @@ private slots:
         QCOMPARE(QImage(Path("Seite1000.bmp")).size(), QSize(40, 30));
         QCOMPARE(QImage(Path("Seite1001.bmp")).size(), QSize(50, 20));
         QCOMPARE(dialogs->Count(DialogRecorder::Shown::Message), 0);
+    }
+
+    // ".png" is written as PNG; a name no writer knows saves nothing and says so, instead of
+    // looking like a saved file.
+    void namesWithoutAWriter_data() {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<bool>("metafile");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("written"); // the file and its format; empty: nothing written
+        QTest::addColumn<QString>("offered"); // ends the message's list of extensions
+        QTest::newRow("save as, png") << "PicSaveAsItem" << false << "b.png"
+                                      << "b.png png"
+                                      << "";
+        QTest::newRow("save as, PNG") << "PicSaveAsItem" << false << "b.PNG"
+                                      << "b.PNG png"
+                                      << "";
+        QTest::newRow("save as, bitmap as metafile") << "PicSaveAsItem" << false << "b.wmf"
+                                                     << ""
+                                                     << ".jpeg oder .png";
+        QTest::newRow("save as, gif") << "PicSaveAsItem" << false << "b.gif"
+                                      << ""
+                                      << ".jpeg oder .png";
+        QTest::newRow("save as, metafile as gif") << "PicSaveAsItem" << true << "m.gif"
+                                                  << ""
+                                                  << ".wmf oder .emf";
+        QTest::newRow("save all, png") << "SaveAllPicsItem" << false << "Pic.png"
+                                       << "Pic001.png png"
+                                       << "";
+        QTest::newRow("save all, gif") << "SaveAllPicsItem" << false << "Pic.gif"
+                                       << ""
+                                       << ".jpeg oder .png";
+    }
+    void namesWithoutAWriter() {
+        QFETCH(QString, command);
+        QFETCH(bool, metafile);
+        QFETCH(QString, name);
+        QFETCH(QString, written);
+        QFETCH(QString, offered);
+        OpenForm();
+        if (metafile)
+            form->pic->Picture.SetGraphic(std::make_unique<TTestMetafile>());
+        else
+            Fill(50, 40, Qt::blue);
+        Choose(qPrintable(command), Path(name));
+        if (!written.isEmpty()) {
+            QFile file(Path(written.section(' ', 0, 0)));
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QCOMPARE(QImageReader(&file).format(), written.section(' ', 1).toLatin1());
+            QCOMPARE(QImage(file.fileName()).size(), QSize(50, 40));
+            QCOMPARE(dialogs->Count(DialogRecorder::Shown::Message), 0);
+            return;
+        }
+        QCOMPARE(QDir(dir->path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+        QCOMPARE(dialogs->Count(DialogRecorder::Shown::Message), 1);
+        const MessageRequest box = dialogs->LastMessage();
+        QCOMPARE(box.Text.section('\r', 0, 0),
+                 QStringLiteral("Die Datei %1 wurde nicht gesichert:").arg(Path(name)));
+        QVERIFY2(box.Text.endsWith(offered + " gesichert werden."), qPrintable(box.Text));
+        QCOMPARE(box.Icon, MsgIcon::Warning);
     }
 
     void saveAllWithAnEmptyCurrentPageDoesNothing() {
