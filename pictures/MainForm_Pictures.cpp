@@ -278,8 +278,12 @@ void TMainForm::LoadPicFromFile(const QString& FileName) {
     AddNewPic();
     // The graphic is replaced only once the whole file has loaded: a failure leaves the page
     // that AddNewPic provided empty and current.
-    pic->Picture.SetGraphic(LoadPictureFile(FileName));
+    bool incomplete = false;
+    pic->Picture.SetGraphic(LoadPictureFile(FileName, &incomplete));
     ShowLoadedPic();
+    if (incomplete)
+        ShowMessage(this, IncompleteFileText(FileName), QStringLiteral("Fehler beim Laden"),
+                    MsgIcon::Warning, MsgOk);
 }
 
 void TMainForm::ShowLoadedPic() {

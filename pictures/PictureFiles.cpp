@@ -64,7 +64,9 @@ void RaiseQtImageAllocationLimit() {
     Q_UNUSED(raised)
 }
 
-std::unique_ptr<TGraphic> LoadPictureFile(const QString& path) {
+std::unique_ptr<TGraphic> LoadPictureFile(const QString& path, bool* incomplete) {
+    if (incomplete)
+        *incomplete = false;
     const QString ext = PictureFileExtension(path);
     const QString lower = ext.toLower();
     const bool bmp = lower == QLatin1String(".bmp");
@@ -77,7 +79,10 @@ std::unique_ptr<TGraphic> LoadPictureFile(const QString& path) {
     QByteArray bytes = ReadWholeFile(path);
     if (jpeg) {
         auto graphic = std::make_unique<TJpegImage>();
-        graphic->SetImage(DecodeJpeg(bytes));
+        bool endedEarly = false;
+        graphic->SetImage(DecodeJpeg(bytes, endedEarly));
+        if (incomplete)
+            *incomplete = endedEarly;
         graphic->SetOriginalBytes(std::move(bytes));
         return graphic;
     }
@@ -88,6 +93,12 @@ std::unique_ptr<TGraphic> LoadPictureFile(const QString& path) {
     }
     // Either kind loads under either extension: the header says which it is.
     return std::make_unique<TMetafile>(std::move(bytes));
+}
+
+QString IncompleteFileText(const QString& path) {
+    return QStringLiteral("Die Datei %1 ist unvollständig; der fehlende Teil des Bildes bleibt "
+                          "grau.")
+        .arg(path);
 }
 
 QImage RenderGraphic(const TGraphic& graphic) {

@@ -38,7 +38,12 @@ QString PictureFileExtension(const QString& path);
 //                   EMF+ message of TMetafile), EJPEG "JPEG-Fehler #%d" for invalid content.
 // An icon comes back as the bitmap it is turned into (IconToBitmap of DecodeIconFile), so a
 // picture never holds an icon.
-std::unique_ptr<TGraphic> LoadPictureFile(const QString& path);
+// When `incomplete` is given, it tells whether the file ended before its picture did (a JPEG cut
+// off in transfer loads with its missing part grey).
+std::unique_ptr<TGraphic> LoadPictureFile(const QString& path, bool* incomplete = nullptr);
+
+// The warning after a file that loaded although it ended before its picture did.
+QString IncompleteFileText(const QString& path);
 
 // The picture at its own size as a bitmap: the pixels of a raster graphic as they are (shared,
 // not copied), a metafile drawn onto white.

@@ -650,6 +650,32 @@ private slots:
         QCOMPARE(form->pic->PicWidth(), 20);
     }
 
+    // A JPEG cut off in transfer opens with its missing part grey, and the user is told why.
+    void truncatedJpegOpensWithAWarning() {
+        OpenForm();
+        const QString whole = Path("ganz.jpg");
+        QVERIFY(Pattern(200, 160, Qt::darkRed).save(whole, "JPEG", 90));
+        const QByteArray bytes = ReadAll(whole);
+        const QString cut = Path("halb.jpg");
+        WriteFile(cut, bytes.left(bytes.size() / 2));
+
+        Choose("PicOpenItem", cut);
+        QCOMPARE(form->pic->PicWidth(), 200);
+        QCOMPARE(form->pic->PicHeight(), 160);
+        QCOMPARE(dialogs->Count(DialogRecorder::Shown::Message), 1);
+        const MessageRequest box = dialogs->LastMessage();
+        QCOMPARE(box.Text, QStringLiteral("Die Datei %1 ist unvollständig; der fehlende Teil des "
+                                          "Bildes bleibt grau.")
+                               .arg(cut));
+        QCOMPARE(box.Caption, QStringLiteral("Fehler beim Laden"));
+        QCOMPARE(box.Icon, MsgIcon::Warning);
+
+        // The complete file opens without a word.
+        Choose("PicOpenItem", whole);
+        QCOMPARE(Buttons().size(), 2);
+        QCOMPARE(dialogs->Count(DialogRecorder::Shown::Message), 1);
+    }
+
     void resolutionOfALoadedPicture_data() {
         QTest::addColumn<bool>("automatic");
         QTest::addColumn<int>("x");
