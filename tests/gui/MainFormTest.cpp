@@ -77,16 +77,6 @@ void SetPicture(TPicProperties& record, int w, int h) {
 
 const QString ReportIntro = QStringLiteral("Es ist ein unerwarteter Programmfehler aufgetreten:\r");
 
-// What a title bar shows: Qt's desktop platforms follow a window's title with " — " and the
-// application's display name, unless the title already ends with that name.
-QString TitleBarText(const QWidget& window) {
-    const QString name = QGuiApplication::applicationDisplayName();
-    const QString title = window.windowTitle();
-    if (title.endsWith(name))
-        return title;
-    return title.isEmpty() ? name : title + QStringLiteral(" — ") + name;
-}
-
 } // namespace
 
 class MainFormTest : public QObject {
@@ -114,7 +104,6 @@ private slots:
     void firstShowRunsOnce();
     void escapeClosesAndShutsDownInOrder();
     void helpShowsTheHelpFile();
-    void titleBarsNameTheProgramOnce();
     void helpOnUsingHelp();
     void missingHelpFileIsReportedInTheViewer();
     void unhandledErrorsReachTheReport();
@@ -577,14 +566,6 @@ void MainFormTest::helpShowsTheHelpFile() {
     QTest::keyClick(viewer->windowHandle(), Qt::Key_Escape);
     QVERIFY(!viewer->isVisible());
     QVERIFY(form->isVisible());
-}
-
-void MainFormTest::titleBarsNameTheProgramOnce() {
-    form->Hilfe1Click();
-    QVERIFY(form->HelpViewer());
-    for (const QWidget* window :
-         {static_cast<QWidget*>(form), static_cast<QWidget*>(form->HelpViewer())})
-        QCOMPARE(TitleBarText(*window).count(QStringLiteral("Velmora")), 1);
 }
 
 void MainFormTest::helpOnUsingHelp() {

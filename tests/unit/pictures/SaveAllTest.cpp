@@ -153,19 +153,6 @@ TEST_F(SaveAllTest, ExtensionsWithoutAWriterWriteNothing) {
     EXPECT_TRUE(AllEntries(m_dir.path()).isEmpty());
 }
 
-TEST_F(SaveAllTest, PngPagesAreNumberedPngFiles) {
-    const QStringList written =
-        SaveAllPictures(std::vector<QImage>{Page(1), Page(2)}, Path(QStringLiteral("Pic.png")));
-    ASSERT_EQ(written, (QStringList{Path(QStringLiteral("Pic001.png")),
-                                    Path(QStringLiteral("Pic002.png"))}));
-    for (int page = 1; page <= 2; ++page) {
-        const QByteArray file = ReadFile(written[page - 1]);
-        EXPECT_TRUE(file.startsWith("\x89PNG"));
-        EXPECT_EQ(QImage::fromData(file).convertToFormat(QImage::Format_RGB888),
-                  Page(page).convertToFormat(QImage::Format_RGB888));
-    }
-}
-
 // Another program saving into the same folder: its files are never replaced, the series moves
 // on to the next free number.
 TEST_F(SaveAllTest, FilesAppearingWhileSavingAreNotReplaced) {
