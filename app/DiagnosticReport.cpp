@@ -85,3 +85,10 @@ QString DiagnosticReportText(const QString& Msg, const TReportSources& Sources,
     }
     return out.Text();
 }
+
+QString ReportForClipboard(const QString& report) {
+    QString text = report;
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return text;
+}

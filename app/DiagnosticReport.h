@@ -31,3 +31,8 @@ struct TReportSources {
 // incomplete, and the lines after it are left out.
 QString DiagnosticReportText(const QString& Msg, const TReportSources& Sources,
                              const QLocale& locale = QLocale());
+
+// The report as it goes on the clipboard: Linux mail and chat programs take a bare carriage
+// return for no line break at all and would paste the report as one line, so every line ends
+// with a line feed there.
+QString ReportForClipboard(const QString& report);

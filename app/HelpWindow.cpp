@@ -38,7 +38,8 @@ Hauptfenster öffnet es wieder beim Inhalt.</p>
 
 THelpWindow::THelpWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     setObjectName(QStringLiteral("HelpWindow"));
-    setWindowTitle(QStringLiteral("Velmora – Hilfe"));
+    // The title bar adds the program's name (the application's display name) itself.
+    setWindowTitle(QStringLiteral("Hilfe"));
     // The help stays open beside the copier but never keeps the program alive on its own.
     setAttribute(Qt::WA_QuitOnClose, false);
     resize(560, 480);

@@ -138,6 +138,9 @@ public:
     void YPosEditChange();
     void SrcXDPIEditExit(QObject* Sender);
     void SrcXDPIEditKeyDown(QObject* Sender, int& Key, Qt::KeyboardModifiers Shift);
+    // Applies a resolution still being typed, as leaving its edit would. A command started from
+    // a tool button or a menu takes no focus, so the edit's exit would come only after it.
+    void CommitScannerDPIEdit();
 
     void FormResize();
     void PaintPanelResize();

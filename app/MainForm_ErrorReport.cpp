@@ -26,8 +26,7 @@ void TMainForm::ShowDiagnosticReport(const QString& Msg) {
     sources.PrinterCount = [] { return int(TPrinter::Printer().Printers().size()); };
     const QString report = DiagnosticReportText(Msg, sources);
 
-    // Line ends stay bare carriage returns on the clipboard too.
-    QGuiApplication::clipboard()->setText(report);
+    QGuiApplication::clipboard()->setText(ReportForClipboard(report));
     // No caption of its own: the platform's default caption of an error box.
     ShowMessage(this, report, QString(), MsgIcon::Warning, MsgOk);
 }

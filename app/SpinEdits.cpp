@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QLocale>
 #include <QWheelEvent>
+#include <cmath>
 #include <limits>
 
 TCustomSpinEdit::TCustomSpinEdit(QWidget* parent) : QAbstractSpinBox(parent) {
@@ -142,9 +143,17 @@ TFloatSpinEdit::TFloatSpinEdit(QWidget* parent) : TCustomSpinEdit(parent) {
 }
 
 double TFloatSpinEdit::Value() const {
+    // A point and a comma both separate the decimals, whatever the locale: "75.5" typed in a
+    // German locale is 75,5 percent, not a malformed thousands group that reads as 0 and makes
+    // the copy vanish. The edits never show group separators, so neither is taken as one.
+    QString text = Text().trimmed();
+    text.replace(QLatin1Char(','), QLatin1Char('.'));
+    const QString localePoint = EditLocale().decimalPoint();
+    if (localePoint.size() == 1 && localePoint != QLatin1String(","))
+        text.replace(localePoint, QStringLiteral("."));
     bool ok = false;
-    const double value = EditLocale().toDouble(Text().trimmed(), &ok);
-    return ok ? value : 0.0;
+    const double value = QLocale::c().toDouble(text, &ok);
+    return ok && std::isfinite(value) ? value : 0.0;
 }
 
 double TFloatSpinEdit::CheckValue(double value) const {
@@ -162,9 +171,9 @@ void TFloatSpinEdit::stepBy(int steps) {
 }
 
 bool TFloatSpinEdit::IsValidChar(QChar c) const {
-    const QLocale locale = EditLocale();
     return IsAsciiDigit(c) || c == QLatin1Char('-') || c == QLatin1Char('+') ||
-           QString(c) == locale.decimalPoint() || QString(c) == locale.groupSeparator();
+           c == QLatin1Char('.') || c == QLatin1Char(',') ||
+           QString(c) == EditLocale().decimalPoint();
 }
 
 void TFloatSpinEdit::TidyUpOnExit() {

@@ -30,7 +30,7 @@ signals:
 
 protected:
     // Characters that may be typed at all (digits and signs, for the decimal edit also the
-    // locale's separators); text written by the program is never filtered.
+    // decimal separators); text written by the program is never filtered.
     virtual bool IsValidChar(QChar c) const = 0;
     // What the edit does with its text after the exit handlers ran.
     virtual void TidyUpOnExit() = 0;
@@ -92,7 +92,8 @@ public:
 
     static constexpr int Decimals = 2;
 
-    // The text as a number in the locale's notation; anything else reads as 0.
+    // The text as a number with a point or a comma before the decimals (no group separators);
+    // anything else reads as 0.
     double Value() const;
     // Shows `value` with two decimals, clamped into the limits unless MinValue = MaxValue.
     void SetValue(double value);

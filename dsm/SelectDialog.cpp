@@ -160,10 +160,13 @@ SelectChoice RunQtDialog(const std::vector<SelectSource>& sources, int current) 
     dialog.setWindowTitle(QStringLiteral("Quelle auswählen"));
     dialog.setWindowModality(Qt::ApplicationModal);
     auto* layout = new QVBoxLayout(&dialog);
-    layout->addWidget(new QLabel(QStringLiteral("&Quellen:"), &dialog));
+    auto* label = new QLabel(QStringLiteral("&Quellen:"), &dialog);
+    layout->addWidget(label);
     auto* list = new QListWidget(&dialog);
     list->setObjectName(QStringLiteral("SourceList"));
     layout->addWidget(list);
+    // A label shows its "&" as a mnemonic (Alt+Q) only when it has a control to focus.
+    label->setBuddy(list);
     auto* buttons = new QDialogButtonBox(&dialog);
     QPushButton* choose =
         buttons->addButton(QStringLiteral("&Auswählen"), QDialogButtonBox::AcceptRole);

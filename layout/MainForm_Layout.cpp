@@ -3,6 +3,7 @@
 
 #include "app/EventHook.h"
 #include "app/MainForm.h"
+#include "app/VelmoraApplication.h"
 #include "layout/CopyGeometry.h"
 #include "layout/PicObj.h"
 #include "platform/Dialogs.h"
@@ -13,7 +14,18 @@
 #include <QPainter>
 #include <algorithm>
 
+namespace {
+
+// Property of each figure label holding the text it shows for an empty page.
+constexpr char EmptyPageText[] = "velmoraEmptyPageText";
+
+} // namespace
+
 void TMainForm::SetupLayoutHandlers() {
+    // The figures' texts of the window design are what an empty page shows.
+    for (QLabel* label : {PicPixelsLabel, PicCMLabel, PicDPILabel, QualityLabel})
+        label->setProperty(EmptyPageText, label->text());
+
     connect(XZoomEdit, &TFloatSpinEdit::Change, this,
             Guarded([this] { XZoomEditChange(XZoomEdit); }));
     connect(YZoomEdit, &TFloatSpinEdit::Change, this,
@@ -115,10 +127,16 @@ private:
 // ---- Copy geometry ---------------------------------------------------------------------------
 
 void TMainForm::UpdatePicInfo(bool Center) {
+    // An empty page shows the figures of no picture, not those of the page shown before it.
+    if (pic->IsEmpty()) {
+        for (QLabel* label : {PicPixelsLabel, PicCMLabel, PicDPILabel, QualityLabel})
+            label->setText(label->property(EmptyPageText).toString());
+        return;
+    }
     // A scanner resolution of 0 was reported when it was entered (SrcXDPIEditExit); until a
     // valid value repairs it, the figures stay as they stand instead of failing on every hover
     // and every resize.
-    if (pic->IsEmpty() || !pic->HasScannerResolution())
+    if (!pic->HasScannerResolution())
         return;
     ShowPicFigures(Center);
 }
@@ -259,6 +277,19 @@ void TMainForm::SrcXDPIEditKeyDown(QObject* Sender, int& Key, Qt::KeyboardModifi
     }
 }
 
+void TMainForm::CommitScannerDPIEdit() {
+    QWidget* focused = focusWidget();
+    if (focused != SrcXDPIEdit && focused != SrcYDPIEdit)
+        return;
+    // As when the focus leaves the edit for a button: a resolution of 0 is reported, and the
+    // command goes on all the same.
+    try {
+        SrcXDPIEditExit(focused);
+    } catch (...) {
+        VelmoraApplication::ReportCurrentException();
+    }
+}
+
 // ---- Preview ---------------------------------------------------------------------------------
 
 void TMainForm::FormResize() {
@@ -279,8 +310,18 @@ void TMainForm::FormResize() {
 }
 
 void TMainForm::PaintPanelResize() {
+    if (!pic)
+        return;
+    if (pic->IsEmpty()) {
+        // Nothing of the page shown before may stay on the sheet.
+        PreviewPaintBox->resize(0, PreviewPaintBox->height());
+        if (PreviewBitmap)
+            *PreviewBitmap = QImage();
+        RenderedPart = QRect();
+        return;
+    }
     // Without a scanner resolution the copy has no size: the preview keeps its last state.
-    if (!pic || pic->IsEmpty() || !pic->HasScannerResolution())
+    if (!pic->HasScannerResolution())
         return;
     const QRect client = PaintPanel->contentsRect();
     const PreviewPlacement p = PlaceCopy(*pic, client.width(), client.height());

@@ -27,6 +27,8 @@ struct JpegErrors {
     jpeg_error_mgr mgr; // first member: libjpeg sees a pointer to it
     std::jmp_buf jump;
     int code;
+    // The data ran out before the decoder was done; libjpeg went on as if the file ended there.
+    bool endedEarly;
 };
 
 [[noreturn]] void ErrorExit(j_common_ptr cinfo) {
@@ -42,13 +44,22 @@ struct JpegErrors {
 }
 
 // Warnings are corrupt data that libjpeg steps over; nobody reads stderr of a desktop program.
-void IgnoreMessage(j_common_ptr) {}
+// Only the end of the data matters to the user: the rest of the picture is missing.
+void NoteMessage(j_common_ptr cinfo, int level) {
+    if (level >= 0)
+        return; // trace output
+    auto* errors = reinterpret_cast<JpegErrors*>(cinfo->err);
+    if (cinfo->err->msg_code == JWRN_JPEG_EOF)
+        errors->endedEarly = true;
+    ++cinfo->err->num_warnings;
+}
 
 void InitErrors(JpegErrors& errors) {
     jpeg_std_error(&errors.mgr);
     errors.mgr.error_exit = ErrorExit;
-    errors.mgr.output_message = IgnoreMessage;
+    errors.mgr.emit_message = NoteMessage;
     errors.code = 0;
+    errors.endedEarly = false;
 }
 
 [[noreturn]] void ThrowJpegError(int code) {
@@ -418,6 +429,12 @@ RowSource DescribeRows(const QImage& image, QImage& converted) {
 } // namespace
 
 QImage DecodeJpeg(const QByteArray& file, long long maxPixels) {
+    bool endedEarly = false;
+    return DecodeJpeg(file, endedEarly, maxPixels);
+}
+
+QImage DecodeJpeg(const QByteArray& file, bool& endedEarly, long long maxPixels) {
+    endedEarly = false;
     auto session = std::make_unique<DecodeSession>(); // value-initialised: all zero
     InitErrors(session->errors);
     session->cinfo.err = &session->errors.mgr;
@@ -442,6 +459,7 @@ QImage DecodeJpeg(const QByteArray& file, long long maxPixels) {
     }
     if (const int code = DecodeRows(*session, image.bits(), image.bytesPerLine(), facts.kind))
         ThrowJpegError(code);
+    endedEarly = session->errors.endedEarly;
     return image;
 }
 

@@ -27,6 +27,9 @@ constexpr int JpegSaveQuality = 90;
 // end of input"), so that a few hostile bytes cannot make Velmora allocate gigabytes. Every
 // other error leaves nothing allocated behind.
 QImage DecodeJpeg(const QByteArray& file, long long maxPixels = MaxPicturePixels);
+// The same, telling in `endedEarly` whether the file ended before its picture did, so that the
+// user can be told why part of it is grey.
+QImage DecodeJpeg(const QByteArray& file, bool& endedEarly, long long maxPixels = MaxPicturePixels);
 
 // Encodes `image` as a baseline JPEG file: quality `quality`, YCbCr with 2×2 subsampled colour
 // (also for greyscale and 1-bit pictures), not progressive, standard Huffman tables, JFIF header.

@@ -139,6 +139,10 @@ void TMainForm::AddNewPic() {
     bar->setValue(bar->maximum());
 
     FormResize();
+    // The new page is shown empty until its picture has arrived: a file or scan that fails on
+    // the way leaves it empty and current, and it must not look like the page before it.
+    UpdatePicInfo(false);
+    PaintPanelResize();
 }
 
 void TMainForm::ClosePic() {
@@ -274,8 +278,12 @@ void TMainForm::LoadPicFromFile(const QString& FileName) {
     AddNewPic();
     // The graphic is replaced only once the whole file has loaded: a failure leaves the page
     // that AddNewPic provided empty and current.
-    pic->Picture.SetGraphic(LoadPictureFile(FileName));
+    bool incomplete = false;
+    pic->Picture.SetGraphic(LoadPictureFile(FileName, &incomplete));
     ShowLoadedPic();
+    if (incomplete)
+        ShowMessage(this, IncompleteFileText(FileName), QStringLiteral("Fehler beim Laden"),
+                    MsgIcon::Warning, MsgOk);
 }
 
 void TMainForm::ShowLoadedPic() {
@@ -359,11 +367,17 @@ void TMainForm::PicSaveAsItemClick() {
 void TMainForm::SavePicToFile(const QString& FileName) {
     if (pic->IsEmpty())
         return;
-    SaveGraphicToFile(*pic->Picture.Graphic(), FileName);
+    const TGraphic& graphic = *pic->Picture.Graphic();
+    // A name no writer knows saves nothing, which must not look like a saved file.
+    if (!SaveGraphicToFile(graphic, FileName))
+        ShowMessage(this, CannotSaveAsText(FileName, graphic.Kind() == GraphicKind::Metafile),
+                    QStringLiteral("Fehler"), MsgIcon::Warning, MsgOk);
 }
 
 void TMainForm::SaveBitmapToFile(const QImage& Bitmap, const QString& FileName) {
-    ::SaveBitmapToFile(Bitmap, FileName);
+    if (!::SaveBitmapToFile(Bitmap, FileName))
+        ShowMessage(this, CannotSaveAsText(FileName), QStringLiteral("Fehler"), MsgIcon::Warning,
+                    MsgOk);
 }
 
 void TMainForm::SaveAllPicsItemClick() {
@@ -380,6 +394,11 @@ void TMainForm::SaveAllPicsItemClick() {
     if (!Dialogs::Get().SaveFile(this, SaveAllPicsDialog))
         return;
     SaveAllPicsDialog.InitialDir = QFileInfo(SaveAllPicsDialog.FileName).absolutePath();
+    if (!CanSaveBitmapAs(SaveAllPicsDialog.FileName)) {
+        ShowMessage(this, CannotSaveAsText(SaveAllPicsDialog.FileName), QStringLiteral("Fehler"),
+                    MsgIcon::Warning, MsgOk);
+        return;
+    }
 
     std::vector<const TGraphic*> pages;
     const int N = static_cast<int>(PicButtons().size());

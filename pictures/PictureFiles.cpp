@@ -9,8 +9,10 @@
 #include "platform/Errors.h"
 #include "platform/NewFile.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QImageReader>
+#include <QImageWriter>
 #include <QPainter>
 
 namespace {
@@ -25,6 +27,10 @@ bool IsBmpExtension(const QString& lower) {
 
 bool IsJpegExtension(const QString& lower) {
     return lower == QLatin1String(".jpg") || lower == QLatin1String(".jpeg");
+}
+
+bool IsPngExtension(const QString& lower) {
+    return lower == QLatin1String(".png");
 }
 
 bool IsMetafileExtension(const QString& lower) {
@@ -58,7 +64,9 @@ void RaiseQtImageAllocationLimit() {
     Q_UNUSED(raised)
 }
 
-std::unique_ptr<TGraphic> LoadPictureFile(const QString& path) {
+std::unique_ptr<TGraphic> LoadPictureFile(const QString& path, bool* incomplete) {
+    if (incomplete)
+        *incomplete = false;
     const QString ext = PictureFileExtension(path);
     const QString lower = ext.toLower();
     const bool bmp = lower == QLatin1String(".bmp");
@@ -71,7 +79,10 @@ std::unique_ptr<TGraphic> LoadPictureFile(const QString& path) {
     QByteArray bytes = ReadWholeFile(path);
     if (jpeg) {
         auto graphic = std::make_unique<TJpegImage>();
-        graphic->SetImage(DecodeJpeg(bytes));
+        bool endedEarly = false;
+        graphic->SetImage(DecodeJpeg(bytes, endedEarly));
+        if (incomplete)
+            *incomplete = endedEarly;
         graphic->SetOriginalBytes(std::move(bytes));
         return graphic;
     }
@@ -82,6 +93,12 @@ std::unique_ptr<TGraphic> LoadPictureFile(const QString& path) {
     }
     // Either kind loads under either extension: the header says which it is.
     return std::make_unique<TMetafile>(std::move(bytes));
+}
+
+QString IncompleteFileText(const QString& path) {
+    return QStringLiteral("Die Datei %1 ist unvollständig; der fehlende Teil des Bildes bleibt "
+                          "grau.")
+        .arg(path);
 }
 
 QImage RenderGraphic(const TGraphic& graphic) {
@@ -109,11 +126,32 @@ TSaveFormat SaveFormatOf(const QString& path) {
         return TSaveFormat::Bmp;
     if (IsJpegExtension(ext))
         return TSaveFormat::Jpeg;
+    if (IsPngExtension(ext))
+        return TSaveFormat::Png;
     return TSaveFormat::None;
 }
 
 bool CanSaveBitmapAs(const QString& path) {
     return SaveFormatOf(path) != TSaveFormat::None;
+}
+
+QString CannotSaveAsText(const QString& path, bool metafile) {
+    const QString extensions = metafile
+                                   ? QStringLiteral(".bmp, .dib, .jpg, .jpeg, .png, .wmf oder .emf")
+                                   : QStringLiteral(".bmp, .dib, .jpg, .jpeg oder .png");
+    return QStringLiteral("Die Datei %1 wurde nicht gesichert:\rBilder können nur als %2 "
+                          "gesichert werden.")
+        .arg(path, extensions);
+}
+
+QByteArray EncodePng(const QImage& image, const QString& path) {
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "png");
+    if (!writer.write(image))
+        CannotCreate(path);
+    return png;
 }
 
 bool SaveBitmapToFile(const QImage& bitmap, const QString& path) {
@@ -124,6 +162,11 @@ bool SaveBitmapToFile(const QImage& bitmap, const QString& path) {
     case TSaveFormat::Jpeg: {
         const QByteArray jpeg = EncodeJpeg(bitmap); // before the file: a failure touches nothing
         ReplaceFile(path, [&](TNewFile& file) { WriteBytes(file, jpeg, path); });
+        return true;
+    }
+    case TSaveFormat::Png: {
+        const QByteArray png = EncodePng(bitmap, path);
+        ReplaceFile(path, [&](TNewFile& file) { WriteBytes(file, png, path); });
         return true;
     }
     case TSaveFormat::None:

@@ -10,6 +10,7 @@
 //   .bmp          TBitmap (DecodeBmpFile)            BMP
 //   .dib          refused like any other             BMP
 //   .jpg, .jpeg   TJpegImage (original bytes kept)   JPEG, quality 90, colour, baseline
+//   .png          refused like any other             PNG
 //   .ico          TBitmap (best entry, on white)     not written
 //   .wmf, .emf    TMetafile (original bytes kept)    not written
 //   any other     "Unbekannte Bilddateierweiterung"  not written
@@ -37,18 +38,30 @@ QString PictureFileExtension(const QString& path);
 //                   EMF+ message of TMetafile), EJPEG "JPEG-Fehler #%d" for invalid content.
 // An icon comes back as the bitmap it is turned into (IconToBitmap of DecodeIconFile), so a
 // picture never holds an icon.
-std::unique_ptr<TGraphic> LoadPictureFile(const QString& path);
+// When `incomplete` is given, it tells whether the file ended before its picture did (a JPEG cut
+// off in transfer loads with its missing part grey).
+std::unique_ptr<TGraphic> LoadPictureFile(const QString& path, bool* incomplete = nullptr);
+
+// The warning after a file that loaded although it ended before its picture did.
+QString IncompleteFileText(const QString& path);
 
 // The picture at its own size as a bitmap: the pixels of a raster graphic as they are (shared,
 // not copied), a metafile drawn onto white.
 QImage RenderGraphic(const TGraphic& graphic);
 
 // The format SaveBitmapToFile writes for this file name, by its extension (table above).
-enum class TSaveFormat { None, Bmp, Jpeg };
+enum class TSaveFormat { None, Bmp, Jpeg, Png };
 TSaveFormat SaveFormatOf(const QString& path);
 
-// Whether SaveBitmapToFile writes anything for this file name (.bmp, .dib, .jpg, .jpeg).
+// Whether SaveBitmapToFile writes anything for this file name (.bmp, .dib, .jpg, .jpeg, .png).
 bool CanSaveBitmapAs(const QString& path);
+
+// The message for a name whose extension no writer knows, so that nothing was saved: the file
+// and the extensions that can be written (for a metafile picture also .wmf and .emf).
+QString CannotSaveAsText(const QString& path, bool metafile = false);
+
+// The PNG file of `image`; raises EFCreateError for `path` when Qt cannot encode it.
+QByteArray EncodePng(const QImage& image, const QString& path);
 
 // A metafile picture's file in `kind`: its original bytes when that is its own kind, else the
 // picture played into Velmora's recorder (EMF to WMF, WMF to EMF).
@@ -63,7 +76,8 @@ QByteArray MetafileBytes(const TGraphic& graphic, TMetafileKind kind);
 bool SaveGraphicToFile(const TGraphic& graphic, const QString& path);
 
 // Saves a bitmap by extension, replacing an existing file: .bmp/.dib as BMP, .jpg/.jpeg as JPEG
-// (quality 90, colour, baseline); any other extension writes nothing and returns false.
+// (quality 90, colour, baseline), .png as PNG; any other extension writes nothing and returns
+// false.
 bool SaveBitmapToFile(const QImage& bitmap, const QString& path);
 
 // Qt's image readers refuse pictures above 256 MB by default, far below the pictures Velmora

@@ -162,10 +162,15 @@ QStringList SavePages(const std::vector<PageSource>& pages, const QString& chose
             const QImage image = pages[static_cast<std::size_t>(page)].Render();
             if (!image.isNull()) {
                 const QString planned = NumberedPictureName(chosenPath, number);
+                const QByteArray png =
+                    format == TSaveFormat::Png ? EncodePng(image, planned) : QByteArray();
                 TNewFile file(planned);
                 if (!file.IsOpen())
                     CannotCreate(planned);
-                WriteBmpFile(file, image, planned);
+                if (format == TSaveFormat::Png)
+                    WriteBytes(file, png, planned);
+                else
+                    WriteBmpFile(file, image, planned);
                 name = LinkWithFreeNumber(file, chosenPath, number);
             }
         }

@@ -1,11 +1,14 @@
 #include "platform/Dialogs.h"
 
 #include <QColorDialog>
+#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QPrintDialog>
 #include <QPrinter>
+#include <QPushButton>
+#include <QTabWidget>
 
 namespace {
 
@@ -85,14 +88,7 @@ public:
 
     bool PrinterSetup(QWidget* parent, QPrinter& printer, const QString& title) override {
         QPrintDialog dialog(&printer, parent);
-        if (!title.isEmpty()) // without a title of ours the dialog keeps its own
-            dialog.setWindowTitle(title);
-        // Page ranges and copies are the copier's own business (page list, copies field).
-        dialog.setOption(QAbstractPrintDialog::PrintPageRange, false);
-        dialog.setOption(QAbstractPrintDialog::PrintCurrentPage, false);
-        dialog.setOption(QAbstractPrintDialog::PrintSelection, false);
-        dialog.setOption(QAbstractPrintDialog::PrintCollateCopies, false);
-        dialog.setOption(QAbstractPrintDialog::PrintToFile, false);
+        PreparePrinterSetupDialog(dialog, title);
         return dialog.exec() == QDialog::Accepted;
     }
 
@@ -139,6 +135,35 @@ void PrepareFileDialog(QFileDialog& dialog, const FileDialogRequest& r, bool sav
         dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
     if (!r.FileName.isEmpty())
         dialog.selectFile(r.FileName);
+}
+
+void PreparePrinterSetupDialog(QPrintDialog& dialog, const QString& title) {
+    if (!title.isEmpty()) // without a title of ours the dialog keeps its own
+        dialog.setWindowTitle(title);
+    dialog.setOption(QAbstractPrintDialog::PrintPageRange, false);
+    dialog.setOption(QAbstractPrintDialog::PrintCurrentPage, false);
+    dialog.setOption(QAbstractPrintDialog::PrintSelection, false);
+    dialog.setOption(QAbstractPrintDialog::PrintCollateCopies, false);
+    dialog.setOption(QAbstractPrintDialog::PrintToFile, false);
+    // Page ranges and copies are the copier's own business (page list, "Kopien"). Qt's dialog
+    // has no option for its copies field, and with CUPS it shows its page range even without
+    // PrintPageRange (as a range the server would cut every job to). Both live on the dialog's
+    // "Copies" page, which goes as a whole; the page with colour and duplex stays.
+    auto* tabs = dialog.findChild<QTabWidget*>(QStringLiteral("tabs"));
+    for (const char* field : {"copies", "gbPrintRange"}) {
+        auto* widget = dialog.findChild<QWidget*>(QString::fromLatin1(field));
+        for (QWidget* w = widget; tabs && w; w = w->parentWidget())
+            if (const int index = tabs->indexOf(w); index >= 0) {
+                tabs->setTabVisible(index, false);
+                break;
+            }
+        if (widget && !tabs)
+            widget->hide();
+    }
+    // The dialog confirms a setup; it does not print.
+    if (auto* buttons = dialog.findChild<QDialogButtonBox*>(QString(), Qt::FindDirectChildrenOnly))
+        if (QPushButton* ok = buttons->button(QDialogButtonBox::Ok))
+            ok->setText(QStringLiteral("OK"));
 }
 
 Dialogs::~Dialogs() = default;

@@ -7,6 +7,7 @@
 #include <QString>
 
 class QFileDialog;
+class QPrintDialog;
 class QWidget;
 class QPrinter;
 
@@ -65,6 +66,12 @@ public:
 // filter. Each filter entry shows its text exactly as the request gives it, and its patterns
 // match the extension in either case. Part of the Qt dialogs; on its own so it can be tested.
 void PrepareFileDialog(QFileDialog& dialog, const FileDialogRequest& request, bool save);
+
+// Sets up Qt's print dialog as the copier's printer setup: printer, paper, properties, colour
+// and duplex, confirmed with "OK". It prints nothing itself, and the fields Velmora decides with
+// its own controls (copies, page ranges and page sets) are not offered. Part of the Qt dialogs;
+// on its own so it can be tested.
+void PreparePrinterSetupDialog(QPrintDialog& dialog, const QString& title);
 
 // Convenience for the plain boxes the copier shows.
 int ShowMessage(QWidget* parent, const QString& text, const QString& caption, MsgIcon icon,

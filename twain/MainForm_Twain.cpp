@@ -33,6 +33,7 @@ void TMainForm::SetupTwainHandlers() {
 void TMainForm::GetPicBtnClick(QObject* Sender) {
     if (Acquiring)
         return;
+    CommitScannerDPIEdit();
     const bool fastCopy = Sender == FastCopyBtn || Sender == FastCopyItem;
     std::exception_ptr failure;
     if (AcquirePics(!fastCopy, pic->ScannerDPI.X, failure)) {

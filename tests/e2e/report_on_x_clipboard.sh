@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # End to end under the test environment's X server: Velmora started with a missing picture file
-# shows its error report, and the report is on the X clipboard for other programs (xclip) to read.
+# shows its error report, and the report is on the X clipboard for other programs (xclip) to read,
+# line by line. Every title bar of the program names it once.
 #   report_on_x_clipboard.sh <path of velmora> <its version, e.g. 1.0.0.1>
 set -uo pipefail
 velmora=$1
@@ -37,11 +38,16 @@ fi
 
 report=
 for _ in $(seq 100); do
-  report=$(timeout 2 xclip -o -selection clipboard 2>/dev/null | tr '\r' '\n')
+  report=$(timeout 2 xclip -o -selection clipboard 2>/dev/null)
   [ -n "$report" ] && break
   sleep 0.1
 done
 fail=0
+# Mail and chat programs break lines on line feeds only.
+if [[ $report == *$'\r'* ]]; then
+  echo "FAIL: the report on the clipboard holds carriage returns"; fail=1
+fi
+report=${report//$'\r'/$'\n'}
 # The report line by line, in its order: the version line, the error, the two request lines,
 # then the figures by name.
 mapfile -t lines <<<"$report"
@@ -78,4 +84,24 @@ sleep 0.5
 if ! kill -0 "$pid" 2>/dev/null; then
   echo "FAIL: Velmora ended after the report"; exit 1
 fi
+# The help window (F1) beside the main window: the title bars show "Velmora" once each.
+win=$(xdotool search --name '^Velmora$' 2>/dev/null | head -1)
+xdotool windowfocus --sync "$win" 2>/dev/null
+xdotool key --window "$win" F1
+titles=
+for _ in $(seq 50); do
+  titles=$(for id in $(xdotool search --pid "$pid" 2>/dev/null); do
+             xdotool getwindowname "$id" 2>/dev/null
+           done | sed '/^$/d' | sort -u)
+  grep -q Hilfe <<<"$titles" && break
+  sleep 0.1
+done
+if ! grep -q Hilfe <<<"$titles"; then
+  echo "FAIL: no help window among: $titles"; exit 1
+fi
+while IFS= read -r title; do
+  if [ "$(grep -o Velmora <<<"$title" | wc -l)" -ne 1 ]; then
+    echo "FAIL: the title bar '$title' does not name Velmora exactly once"; exit 1
+  fi
+done <<<"$titles"
 echo "1 passed, 0 failed"

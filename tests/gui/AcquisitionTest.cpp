@@ -15,6 +15,7 @@
 #include <QCheckBox>
 #include <QDialog>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -219,6 +220,46 @@ private slots:
         // Centred on the printable area.
         QVERIFY(qAbs(form->pic->xRelPos - (1 - form->pic->xRelSize()) / 2) < 1e-3);
         QVERIFY(qAbs(form->pic->yRelPos - (1 - form->pic->yRelSize()) / 2) < 1e-3);
+    }
+
+    // A resolution typed and not yet confirmed counts for a scan started from a control that
+    // takes no focus (the tool button, the menu entries), as it does for a push button.
+    void TypedResolutionIsAskedFor_data() {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QString>("typedIn");
+        QTest::newRow("Hole Bild button") << "GetPicBtn"
+                                          << "SrcXDPIEdit";
+        QTest::newRow("Hole Bild menu") << "HoleBild1"
+                                        << "SrcXDPIEdit";
+        QTest::newRow("Schnellkopie menu") << "FastCopyItem"
+                                           << "SrcXDPIEdit";
+        QTest::newRow("vertical edit") << "GetPicBtn"
+                                       << "SrcYDPIEdit";
+    }
+    void TypedResolutionIsAskedFor() {
+        QFETCH(QString, command);
+        QFETCH(QString, typedIn);
+        Scenario("set = accept\npage = 40x30 24 gradient 300");
+        BitmapTarget();
+        SetAutoDPI(false);
+        SetDPI(200, 150);
+        QApplication::setActiveWindow(form.get());
+        QVERIFY(QTest::qWaitForWindowActive(form.get()));
+        auto* edit = Child<TSpinEdit>(*form, qPrintable(typedIn));
+        edit->setFocus();
+        edit->selectAll();
+        QTest::keyClicks(edit, QStringLiteral("120"));
+        QCOMPARE(form->focusWidget(), edit);
+
+        if (auto* button = form->findChild<QToolButton*>(command))
+            button->click();
+        else
+            Child<QAction>(*form, qPrintable(command))->trigger();
+        const bool vertical = typedIn == QStringLiteral("SrcYDPIEdit");
+        QVERIFY(Log().contains(QStringLiteral("xres-set %1").arg(vertical ? 200 : 120)));
+        QCOMPARE(Pics().size(), 1);
+        QCOMPARE(vertical ? form->pic->ScannerDPI.Y : form->pic->ScannerDPI.X, 120);
+        QCOMPARE(dialogs->Count(DialogRecorder::Shown::Message), 0);
     }
 
     // Three feeder pages in fast copy: three pictures, each printed right after it arrived and
@@ -552,6 +593,7 @@ private slots:
         QStringList seen;
         bool searchingShown = false;
         bool refreshDisabledWhileSearching = false;
+        bool labelFocusesTheList = false;
         int step = 0;
         QTimer poll;
         auto rows = [](QListWidget* list) {
@@ -570,6 +612,10 @@ private slots:
                 return;
             if (step == 0) {
                 seen = rows(list);
+                // "&Quellen:" is a mnemonic for the list, not a literal ampersand.
+                auto* label = dialog->findChild<QLabel*>();
+                labelFocusesTheList =
+                    label && label->text() == QStringLiteral("&Quellen:") && label->buddy() == list;
                 refresh->click();
                 searchingShown = rows(list) == QStringList{QStringLiteral("Suche Scanner…")};
                 refreshDisabledWhileSearching = !refresh->isEnabled();
@@ -587,6 +633,7 @@ private slots:
         });
         Child<QAction>(*form, "MScannersettings")->trigger();
         QCOMPARE(seen, (QStringList{"Testgerät x", "Testgerät y"}));
+        QVERIFY(labelFocusesTheList);
         QVERIFY(searchingShown);
         QVERIFY(refreshDisabledWhileSearching);
         QCOMPARE(step, 2);

@@ -18,8 +18,11 @@
 #include <QBuffer>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QDir>
 #include <QFile>
 #include <QHelpEvent>
+#include <QImageReader>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
@@ -204,6 +207,22 @@ class PicturesTest : public QObject {
 
     // The unexpected-error line of the report shown last ("Class : message").
     QString ReportedError() { return dialogs->LastMessage().Text.section('\r', 2, 2); }
+
+    // The figures of the info panel, as shown.
+    QStringList Figures() {
+        QStringList texts;
+        for (const char* label : {"PicPixelsLabel", "PicCMLabel", "PicDPILabel", "QualityLabel"})
+            texts << Control<QLabel>(label)->text();
+        return texts;
+    }
+
+    // Whether any of a picture is drawn on the sheet: the preview's box has a size and the
+    // bitmap it paints from holds something.
+    bool PreviewShown() {
+        QWidget* box = Control("PreviewPaintBox");
+        return box->width() > 0 && box->height() > 0 && form->PreviewBitmap &&
+               !form->PreviewBitmap->isNull();
+    }
 
     void WriteFile(const QString& path, const QByteArray& bytes) {
         QFile file(path);
@@ -594,7 +613,11 @@ private slots:
         QFETCH(QByteArray, content);
         QFETCH(QString, error);
         OpenForm();
+        const QStringList emptyFigures = Figures();
         AddPages(1);
+        form->SelectPic(1);
+        QVERIFY(PreviewShown());
+        QVERIFY(Figures() != emptyFigures);
         const QString file = Path(name);
         if (!content.isEmpty())
             WriteFile(file, content);
@@ -609,6 +632,15 @@ private slots:
         QCOMPARE(form->pic->ScannerDPI.X, 0);
         QCOMPARE(SrcX()->Value(), 123);
         QCOMPARE(Broken(), QString());
+        // The empty page looks empty: nothing of page 1 on the sheet or in the figures, also
+        // when it is switched to again.
+        QVERIFY(!PreviewShown());
+        QCOMPARE(Figures(), emptyFigures);
+        form->SelectPic(1);
+        QVERIFY(PreviewShown());
+        form->SelectPic(2);
+        QVERIFY(!PreviewShown());
+        QCOMPARE(Figures(), emptyFigures);
 
         // The empty page is reused by the next picture.
         const QString good = Path("gut.bmp");
@@ -616,6 +648,32 @@ private slots:
         form->LoadPicFromFile(good);
         QCOMPARE(Buttons().size(), 2);
         QCOMPARE(form->pic->PicWidth(), 20);
+    }
+
+    // A JPEG cut off in transfer opens with its missing part grey, and the user is told why.
+    void truncatedJpegOpensWithAWarning() {
+        OpenForm();
+        const QString whole = Path("ganz.jpg");
+        QVERIFY(Pattern(200, 160, Qt::darkRed).save(whole, "JPEG", 90));
+        const QByteArray bytes = ReadAll(whole);
+        const QString cut = Path("halb.jpg");
+        WriteFile(cut, bytes.left(bytes.size() / 2));
+
+        Choose("PicOpenItem", cut);
+        QCOMPARE(form->pic->PicWidth(), 200);
+        QCOMPARE(form->pic->PicHeight(), 160);
+        QCOMPARE(dialogs->Count(DialogRecorder::Shown::Message), 1);
+        const MessageRequest box = dialogs->LastMessage();
+        QCOMPARE(box.Text, QStringLiteral("Die Datei %1 ist unvollständig; der fehlende Teil des "
+                                          "Bildes bleibt grau.")
+                               .arg(cut));
+        QCOMPARE(box.Caption, QStringLiteral("Fehler beim Laden"));
+        QCOMPARE(box.Icon, MsgIcon::Warning);
+
+        // The complete file opens without a word.
+        Choose("PicOpenItem", whole);
+        QCOMPARE(Buttons().size(), 2);
+        QCOMPARE(dialogs->Count(DialogRecorder::Shown::Message), 1);
     }
 
     void resolutionOfALoadedPicture_data() {
@@ -801,16 +859,13 @@ private slots:
         QVERIFY(ReadAll(Path("kopie.BMP")).startsWith("BM"));
         QCOMPARE(QImage(Path("kopie.BMP"), "BMP").size(), QSize(300, 200));
 
-        // A bitmap is encoded for ".jpg", replaces an existing file without asking, and is not
-        // written at all as a metafile.
+        // A bitmap is encoded for ".jpg" and replaces an existing file without asking.
         form->AddNewPic();
         Fill(50, 40, Qt::white);
         WriteFile(Path("bitmap.jpg"), "alt");
         Choose("PicSaveAsItem", Path("bitmap.jpg"));
         QVERIFY(ReadAll(Path("bitmap.jpg")).startsWith("\xFF\xD8"));
         QCOMPARE(QImage(Path("bitmap.jpg")).size(), QSize(50, 40));
-        Choose("PicSaveAsItem", Path("bitmap.wmf"));
-        QVERIFY(!QFile::exists(Path("bitmap.wmf")));
         Choose("PicSaveAsItem", Path("bitmap.bmp"));
         QCOMPARE(AsRgb(QImage(Path("bitmap.bmp"))), Pattern(50, 40, Qt::white));
 
@@ -914,6 +969,65 @@ private slots:
         QCOMPARE(QImage(Path("Seite1000.bmp")).size(), QSize(40, 30));
         QCOMPARE(QImage(Path("Seite1001.bmp")).size(), QSize(50, 20));
         QCOMPARE(dialogs->Count(DialogRecorder::Shown::Message), 0);
+    }
+
+    // ".png" is written as PNG; a name no writer knows saves nothing and says so, instead of
+    // looking like a saved file.
+    void namesWithoutAWriter_data() {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<bool>("metafile");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("written"); // the file and its format; empty: nothing written
+        QTest::addColumn<QString>("offered"); // ends the message's list of extensions
+        QTest::newRow("save as, png") << "PicSaveAsItem" << false << "b.png"
+                                      << "b.png png"
+                                      << "";
+        QTest::newRow("save as, PNG") << "PicSaveAsItem" << false << "b.PNG"
+                                      << "b.PNG png"
+                                      << "";
+        QTest::newRow("save as, bitmap as metafile") << "PicSaveAsItem" << false << "b.wmf"
+                                                     << ""
+                                                     << ".jpeg oder .png";
+        QTest::newRow("save as, gif") << "PicSaveAsItem" << false << "b.gif"
+                                      << ""
+                                      << ".jpeg oder .png";
+        QTest::newRow("save as, metafile as gif") << "PicSaveAsItem" << true << "m.gif"
+                                                  << ""
+                                                  << ".wmf oder .emf";
+        QTest::newRow("save all, png") << "SaveAllPicsItem" << false << "Pic.png"
+                                       << "Pic001.png png"
+                                       << "";
+        QTest::newRow("save all, gif") << "SaveAllPicsItem" << false << "Pic.gif"
+                                       << ""
+                                       << ".jpeg oder .png";
+    }
+    void namesWithoutAWriter() {
+        QFETCH(QString, command);
+        QFETCH(bool, metafile);
+        QFETCH(QString, name);
+        QFETCH(QString, written);
+        QFETCH(QString, offered);
+        OpenForm();
+        if (metafile)
+            form->pic->Picture.SetGraphic(std::make_unique<TTestMetafile>());
+        else
+            Fill(50, 40, Qt::blue);
+        Choose(qPrintable(command), Path(name));
+        if (!written.isEmpty()) {
+            QFile file(Path(written.section(' ', 0, 0)));
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QCOMPARE(QImageReader(&file).format(), written.section(' ', 1).toLatin1());
+            QCOMPARE(QImage(file.fileName()).size(), QSize(50, 40));
+            QCOMPARE(dialogs->Count(DialogRecorder::Shown::Message), 0);
+            return;
+        }
+        QCOMPARE(QDir(dir->path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+        QCOMPARE(dialogs->Count(DialogRecorder::Shown::Message), 1);
+        const MessageRequest box = dialogs->LastMessage();
+        QCOMPARE(box.Text.section('\r', 0, 0),
+                 QStringLiteral("Die Datei %1 wurde nicht gesichert:").arg(Path(name)));
+        QVERIFY2(box.Text.endsWith(offered + " gesichert werden."), qPrintable(box.Text));
+        QCOMPARE(box.Icon, MsgIcon::Warning);
     }
 
     void saveAllWithAnEmptyCurrentPageDoesNothing() {

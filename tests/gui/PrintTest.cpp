@@ -15,6 +15,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QImageReader>
 #include <QKeySequence>
 #include <QLineEdit>
 #include <QProcess>
@@ -394,38 +395,44 @@ private slots:
         const QString dir = qEnvironmentVariable("VELMORA_TEST_OUT");
         struct Case {
             QString file;
-            const char* format; // what the file holds; nullptr: nothing written
+            const char* format; // what the file holds; nullptr: nothing written, which is said
         };
         const Case cases[] = {{dir + "/kopie.bmp", "bmp"},
                               {dir + "/kopie.jpg", "jpeg"},
-                              {dir + "/kopie.png", nullptr}};
+                              {dir + "/kopie.png", "png"},
+                              {dir + "/kopie.gif", nullptr}};
         for (const Case& c : cases) {
             QGuiApplication::clipboard()->clear();
+            dialogs->History.clear();
             dialogs->FileAnswers.push_back(c.file);
             Print();
             const QImage copied = QGuiApplication::clipboard()->image();
             QCOMPARE(copied.size(), QSize(w, h));
             QVERIFY(copied.pixelColor(w / 2, h / 2).blue() > 200);
-            const DialogRecorder::Shown& shown = dialogs->History.last();
+            QVERIFY(!dialogs->History.isEmpty());
+            const DialogRecorder::Shown& shown = dialogs->History.first();
             QCOMPARE(shown.kind, DialogRecorder::Shown::SaveFile);
             QCOMPARE(shown.file.Title, QStringLiteral("Sichere in Datei"));
             QCOMPARE(shown.file.Filter,
                      QStringLiteral("Bitmaps (*.BMP)|*.BMP|JPeg (*.JPG)|*.JPG|Rest (*.*)|*.*"));
             if (c.format) {
+                QCOMPARE(dialogs->History.size(), 1);
                 QFile f(c.file);
                 QVERIFY(f.open(QIODevice::ReadOnly));
-                const QByteArray head = f.read(3);
-                QCOMPARE(head.startsWith("BM"), QByteArray(c.format) == "bmp");
-                QCOMPARE(head == QByteArray("\xFF\xD8\xFF"), QByteArray(c.format) == "jpeg");
+                QCOMPARE(QImageReader(&f).format(), QByteArray(c.format));
                 QCOMPARE(QImage(c.file).size(), QSize(w, h));
             } else {
                 QVERIFY(!QFile::exists(c.file));
+                QCOMPARE(dialogs->Count(DialogRecorder::Shown::Message), 1);
+                const MessageRequest box = dialogs->LastMessage();
+                QVERIFY(box.Text.startsWith("Die Datei " + c.file + " wurde nicht gesichert"));
+                QCOMPARE(box.Icon, MsgIcon::Warning);
             }
         }
         // The dialog remembers the last file chosen.
         dialogs->FileAnswers.push_back(QString());
         Print();
-        QCOMPARE(dialogs->History.last().file.FileName, dir + "/kopie.png");
+        QCOMPARE(dialogs->History.last().file.FileName, dir + "/kopie.gif");
         // Nothing went to the printer, and no job number was taken.
         QCOMPARE(form->PrintJobCount, 0);
     }

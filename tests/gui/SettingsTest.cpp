@@ -345,8 +345,10 @@ void SettingsTest::reportWithoutPrinters() {
     QVERIFY(lines.contains(QStringLiteral("PrevXSize = %1").arg(form->PrevXSize)));
     QCOMPARE(lines.mid(lines.size() - 3),
              (QStringList{"PrinterIndex = -2", "PrinterCount = 0", ""}));
-    // The same text on the clipboard, line ends and all.
-    QCOMPARE(QGuiApplication::clipboard()->text(), report);
+    // The same text on the clipboard, with line feeds that mail and chat programs break on.
+    const QString pasted = QGuiApplication::clipboard()->text();
+    QVERIFY(!pasted.contains('\r'));
+    QCOMPARE(pasted.split('\n'), lines);
     QVERIFY(dialogs->LastMessage().Caption.isEmpty());
     QCOMPARE(dialogs->LastMessage().Buttons, int(MsgOk));
     QVERIFY(form->isVisible());

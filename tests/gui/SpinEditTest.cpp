@@ -54,6 +54,8 @@ private slots:
     void arrowKeysStepByIncrementPageKeysDoNot();
     void decimalShowsTwoLocaleDecimals();
     void decimalRewritesItsTextOnExit();
+    void decimalReadsPointAndComma_data();
+    void decimalReadsPointAndComma();
 };
 
 void SpinEditTest::integerReadsUnreadableTextAsLowerLimit_data() {
@@ -244,6 +246,40 @@ void SpinEditTest::decimalRewritesItsTextOnExit() {
     TypeOver(zoom, QStringLiteral("-"));
     other->setFocus();
     QCOMPARE(zoom->Text(), QStringLiteral("0,00"));
+}
+
+void SpinEditTest::decimalReadsPointAndComma_data() {
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<double>("value");
+    QTest::addColumn<QString>("shownOnExit");
+    QTest::newRow("comma") << "75,5" << 75.5 << "75,50";
+    QTest::newRow("point") << "75.5" << 75.5 << "75,50";
+    QTest::newRow("point, two decimals") << "12.25" << 12.25 << "12,25";
+    QTest::newRow("leading point") << ".5" << 0.5 << "0,50";
+    QTest::newRow("trailing point") << "150." << 150.0 << "150,00";
+    QTest::newRow("no grouping: thousands read as decimals") << "1.000" << 1.0 << "1,00";
+    QTest::newRow("two separators are no number") << "1.000,5" << 0.0 << "0,00";
+}
+
+// "75.5" typed on a German desktop is 75,5 %, not 0 (which made the copy vanish).
+void SpinEditTest::decimalReadsPointAndComma() {
+    QFETCH(QString, typed);
+    QFETCH(double, value);
+    QFETCH(QString, shownOnExit);
+    QWidget window;
+    auto* zoom = new TFloatSpinEdit(&window);
+    auto* other = new QLineEdit(&window);
+    other->move(0, 40);
+    zoom->SetMaxValue(2147483647);
+    window.show();
+    QApplication::setActiveWindow(&window);
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+
+    TypeOver(zoom, typed);
+    QCOMPARE(zoom->Text(), typed);
+    QCOMPARE(zoom->Value(), value);
+    other->setFocus();
+    QCOMPARE(zoom->Text(), shownOnExit);
 }
 
 VELMORA_GUI_TEST_MAIN(SpinEditTest)

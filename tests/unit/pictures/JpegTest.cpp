@@ -184,6 +184,31 @@ TEST_F(JpegTest, TruncatedFileDecodesItsFirstRows) {
     EXPECT_EQ(part.copy(0, 0, part.width(), rows), whole.copy(0, 0, whole.width(), rows));
 }
 
+// Whether the user is told that the file ended before its picture did.
+TEST_F(JpegTest, FilesThatEndEarlyAreNoticed) {
+    const QByteArray full = Cjpeg({QStringLiteral("-quality"), QStringLiteral("90")});
+    const QByteArray progressive = Cjpeg({QStringLiteral("-progressive")});
+    const struct {
+        const char* name;
+        QByteArray file;
+        bool endedEarly;
+    } cases[] = {
+        {"complete", full, false},
+        {"bytes after the end marker", full + QByteArray(100, '\x55'), false},
+        {"cut in the middle", full.left(full.size() * 6 / 10), true},
+        {"cut near the end", full.left(full.size() - 40), true},
+        {"progressive, complete", progressive, false},
+        {"progressive, cut", progressive.left(progressive.size() / 2), true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        bool endedEarly = !c.endedEarly;
+        const QImage image = DecodeJpeg(c.file, endedEarly);
+        EXPECT_FALSE(image.isNull());
+        EXPECT_EQ(endedEarly, c.endedEarly);
+    }
+}
+
 TEST_F(JpegTest, DamagedFilesRaiseJpegErrors) {
     const QByteArray good = Cjpeg({});
     qsizetype frame = 0;

@@ -223,11 +223,25 @@ TEST_F(PictureFilesTest, BitmapSavedAsJpegReadsBackClose) {
     EXPECT_LE(MaxChannelDifference(back, smooth), Quality90OnSmoothPicture);
 }
 
+TEST_F(PictureFilesTest, BitmapSavedAsPngReadsBackExactly) {
+    QImage rgb(37, 11, QImage::Format_RGB888);
+    for (int y = 0; y < rgb.height(); ++y)
+        for (int x = 0; x < rgb.width(); ++x)
+            rgb.setPixel(x, y, qRgb(x * 7, y * 23, (x * y) % 256));
+    for (const char* name : {"x.png", "y.PNG"}) {
+        SCOPED_TRACE(name);
+        const QString path = Path(QString::fromLatin1(name));
+        ASSERT_TRUE(SaveBitmapToFile(rgb, path));
+        EXPECT_TRUE(ReadFile(path).startsWith("\x89PNG"));
+        EXPECT_EQ(QImage(path).convertToFormat(QImage::Format_RGB888), rgb);
+    }
+}
+
 TEST_F(PictureFilesTest, ExtensionsWithoutAWriterWriteNothing) {
     TBitmap bitmap;
     bitmap.SetImage(Filled(4, 4, qRgb(9, 9, 9)));
     EXPECT_FALSE(SaveGraphicToFile(bitmap, Path(QStringLiteral("a.wmf"))));
-    EXPECT_FALSE(SaveGraphicToFile(bitmap, Path(QStringLiteral("a.png"))));
+    EXPECT_FALSE(SaveGraphicToFile(bitmap, Path(QStringLiteral("a.gif"))));
     EXPECT_FALSE(SaveBitmapToFile(bitmap.Image(), Path(QStringLiteral("a.ico"))));
     EXPECT_FALSE(SaveBitmapToFile(bitmap.Image(), Path(QStringLiteral("a"))));
     EXPECT_TRUE(AllEntries(m_dir.path()).isEmpty());

@@ -149,7 +149,7 @@ TEST_F(SaveAllTest, PagesWithoutPictureKeepTheirNumber) {
 
 TEST_F(SaveAllTest, ExtensionsWithoutAWriterWriteNothing) {
     EXPECT_TRUE(
-        SaveAllPictures(std::vector<QImage>{Page(1)}, Path(QStringLiteral("Pic.png"))).isEmpty());
+        SaveAllPictures(std::vector<QImage>{Page(1)}, Path(QStringLiteral("Pic.gif"))).isEmpty());
     EXPECT_TRUE(AllEntries(m_dir.path()).isEmpty());
 }
 
