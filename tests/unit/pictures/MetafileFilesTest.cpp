@@ -81,7 +81,7 @@ TEST(MetafileFiles, RasterisedAtOwnSizeForBitmapExtensionsNothingForOthers) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const TMetafile picture = Sample(TMetafileKind::Emf, {97, 43});
-    for (const char* name : {"r.bmp", "r.dib", "r.jpg", "r.JPEG"}) {
+    for (const char* name : {"r.bmp", "r.dib", "r.jpg", "r.JPEG", "r.png"}) {
         SCOPED_TRACE(name);
         const QString path = dir.filePath(QString::fromLatin1(name));
         ASSERT_TRUE(SaveGraphicToFile(picture, path));
@@ -89,7 +89,7 @@ TEST(MetafileFiles, RasterisedAtOwnSizeForBitmapExtensionsNothingForOthers) {
         ASSERT_TRUE(image.loadFromData(ReadFile(path)));
         EXPECT_EQ(image.size(), QSize(97, 43));
     }
-    for (const char* name : {"r.png", "r.ico", "r"}) {
+    for (const char* name : {"r.ico", "r"}) {
         SCOPED_TRACE(name);
         const QString path = dir.filePath(QString::fromLatin1(name));
         EXPECT_FALSE(SaveGraphicToFile(picture, path));
