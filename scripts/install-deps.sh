@@ -10,7 +10,7 @@ PACKAGES=(
   cups cups-bsd cups-client cups-filters libcups2-dev ghostscript poppler-utils
   xvfb xauth x11-utils xdotool xclip imagemagick fonts-dejavu-core fonts-liberation
   libgtest-dev libgmock-dev libbenchmark-dev libjpeg-turbo-progs clang-14 libclang-rt-14-dev
-  clang-format
+  clang-format lintian appstream desktop-file-utils
 )
 
 missing=()
