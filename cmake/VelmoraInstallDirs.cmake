@@ -6,6 +6,9 @@
 #   share/velmora/translations/qtbase_de.qm          the German translations the program loads
 #   share/applications/velmora.desktop               the desktop menu entry
 #   share/icons/hicolor/scalable/apps/velmora.svg    the program icon
+#   share/man/man1/velmora.1.gz, share/man/de/...    the manual page, English and German
+#   share/metainfo/org.example.velmora.metainfo.xml  the AppStream metadata (software centres)
+#   share/doc/velmora/copyright, changelog.Debian.gz the package's copyright and changelog
 #   <libdir>/velmora/                                the TWAIN source manager library
 #   <libdir>/velmora/sources/                        its data sources (plugins)
 #

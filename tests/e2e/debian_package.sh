@@ -71,8 +71,18 @@ for elf in "$u/bin/velmora" $(find "$u/lib" -name '*.so' -o -name '*.ds'); do
 done
 
 # Debian's checks. Informational and pedantic notes are allowed; errors and warnings are not.
-lintian --no-tag-display-limit "$deb" >"$work/lintian.log" 2>&1
-if grep -qE '^[EW]: ' "$work/lintian.log"; then
+# A build folder configured for another prefix than /usr (as the test build is) keeps the TWAIN
+# manager in /usr/lib/velmora, where CPack adds ldconfig calls to the maintainer scripts;
+# scripts/build-deb.sh configures for /usr, which puts it below the multiarch folder and
+# adds none. Only that one warning is left to such a build folder.
+allowed='^$'
+if [ -f "$u/lib/velmora/libvelmora-twaindsm.so" ]; then
+  allowed='^W: velmora: maintscript-calls-ldconfig \[(postinst|postrm)\]$'
+elif dpkg-deb -I "$deb" postinst >/dev/null 2>&1; then
+  failed "maintainer scripts in a package with the multiarch layout"
+fi
+lintian --tag-display-limit 0 "$deb" >"$work/lintian.log" 2>&1
+if grep -E '^[EW]: ' "$work/lintian.log" | grep -qvE "$allowed"; then
   grep -E '^[EW]: ' "$work/lintian.log"; failed "lintian reports errors or warnings"
 fi
 desktop-file-validate "$u/share/applications/velmora.desktop" || failed "desktop entry invalid"
