@@ -10,10 +10,10 @@ B=${1:-build-deb}
 flags=() cxxflags=
 if command -v dpkg-buildflags >/dev/null; then
   export DEB_BUILD_MAINT_OPTIONS=hardening=+all
-  for f in $(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS); do
+  for f in $(LC_ALL=C dpkg-buildflags --get CPPFLAGS) $(LC_ALL=C dpkg-buildflags --get CXXFLAGS); do
     [ "$f" = -g ] || cxxflags+="$f "
   done
-  ldflags=$(dpkg-buildflags --get LDFLAGS)
+  ldflags=$(LC_ALL=C dpkg-buildflags --get LDFLAGS)
   flags=("-DCMAKE_C_FLAGS=$cxxflags" "-DCMAKE_CXX_FLAGS=$cxxflags"
     "-DCMAKE_EXE_LINKER_FLAGS=$ldflags" "-DCMAKE_SHARED_LINKER_FLAGS=$ldflags"
     "-DCMAKE_MODULE_LINKER_FLAGS=$ldflags")
