@@ -88,8 +88,13 @@ fi
 desktop-file-validate "$u/share/applications/velmora.desktop" || failed "desktop entry invalid"
 if ! appstreamcli validate --pedantic --no-net --no-color \
      "$u/share/metainfo/org.example.velmora.metainfo.xml" >"$work/appstream.log" 2>&1 ||
-   grep -qE '^[EWIP]: ' "$work/appstream.log"; then
+   grep -qE '^ *[EWIP]: ' "$work/appstream.log"; then
   cat "$work/appstream.log"; failed "AppStream metadata invalid"
+fi
+# The whole tree as a software centre reads it: the metadata's launchable is the desktop entry.
+if ! appstreamcli validate-tree --pedantic --no-net --no-color "$root" >"$work/tree.log" 2>&1 ||
+   grep -qE '^ *[EWIP]: ' "$work/tree.log"; then
+  cat "$work/tree.log"; failed "AppStream metadata does not match the installed tree"
 fi
 # German texts for the menus and software centres.
 grep -q '^Comment\[de\]=' "$u/share/applications/velmora.desktop" || failed "no German comment"
