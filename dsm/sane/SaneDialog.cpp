@@ -13,6 +13,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
@@ -57,6 +58,14 @@ QLocale DialogLocale() {
     QLocale german(QLocale::German, QLocale::Germany);
     german.setNumberOptions(QLocale::OmitGroupSeparator);
     return german;
+}
+
+// A word of a list as the device means it: whole numbers in full (never "1,67772E+07"),
+// fixed-point values to the four decimals SANE's 16 fraction bits hold.
+QString WordText(const QLocale& locale, double word, OptionType type) {
+    if (type == OptionType::Int)
+        return locale.toString(static_cast<qlonglong>(word));
+    return locale.toString(std::round(word * 1e4) / 1e4, 'f', QLocale::FloatingPointShortest);
 }
 
 QString UnitSuffix(OptionUnit unit) {
@@ -247,7 +256,7 @@ QWidget* SaneDialog::EditorFor(const OptionDesc& o) {
         if (o.constraint == Constraint::WordList) {
             auto* combo = new QComboBox(m_optionsHost);
             for (double w : o.words) {
-                combo->addItem(locale().toString(w) + UnitSuffix(o.unit), w);
+                combo->addItem(WordText(locale(), w, o.type) + UnitSuffix(o.unit), w);
                 if (w == current)
                     combo->setCurrentIndex(combo->count() - 1);
             }

@@ -192,6 +192,12 @@ TEST_F(SaneDialogGerman, NumbersHaveADecimalComma) {
     ASSERT_NE(fixedList, nullptr);
     EXPECT_GE(fixedList->findText(QStringLiteral("129,5")), 0);
     EXPECT_EQ(fixedList->findText(QStringLiteral("129.5")), -1);
+    EXPECT_GE(fixedList->findText(QStringLiteral("-32,7")), 0);
+    // Whole numbers in full.
+    auto* intList = Editor<QComboBox>("int-constraint-word-list");
+    ASSERT_NE(intList, nullptr);
+    EXPECT_GE(intList->findText(QStringLiteral("16777216 Bit")), 0);
+    EXPECT_GE(intList->findText(QStringLiteral("-42 Bit")), 0);
 
     // What the user types with a comma reaches the device.
     auto* fixed = Editor<QDoubleSpinBox>("fixed");
