@@ -1,5 +1,6 @@
 #include "dsm/sane/SaneDialog.h"
 
+#include "dsm/sane/SaneCatalogue.h"
 #include "dsm/sane/SaneSession.h"
 
 #include <QCheckBox>
@@ -12,13 +13,13 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <cmath>
-#include <libintl.h>
 #include <limits>
 
 namespace sanebridge {
@@ -45,11 +46,26 @@ const Known* FindKnown(const std::string& name) {
     return nullptr;
 }
 
-// Backends' own titles and value names, in German where SANE has a translation.
+// Backends' own titles, descriptions and value names, in German where SANE has a translation.
 QString Translated(const std::string& text) {
     if (text.empty())
         return {};
-    return QString::fromUtf8(dgettext("sane-backends", text.c_str()));
+    return QString::fromStdString(SaneGerman().Translate(text));
+}
+
+// The dialog is German whatever the user's locale: decimal commas, no thousands points.
+QLocale DialogLocale() {
+    QLocale german(QLocale::German, QLocale::Germany);
+    german.setNumberOptions(QLocale::OmitGroupSeparator);
+    return german;
+}
+
+// A word of a list as the device means it: whole numbers in full (never "1,67772E+07"),
+// fixed-point values to the four decimals SANE's 16 fraction bits hold.
+QString WordText(const QLocale& locale, double word, OptionType type) {
+    if (type == OptionType::Int)
+        return locale.toString(static_cast<qlonglong>(word));
+    return locale.toString(std::round(word * 1e4) / 1e4, 'f', QLocale::FloatingPointShortest);
 }
 
 QString UnitSuffix(OptionUnit unit) {
@@ -141,6 +157,8 @@ SaneDialog::SaneDialog(SaneSession& session, const QString& deviceLabel,
       m_scan(new QPushButton(QStringLiteral("Scannen"), this)),
       m_close(new QPushButton(QStringLiteral("Schließen"), this)) {
     setWindowTitle(QStringLiteral("Scanner – %1").arg(deviceLabel));
+    // Every editor inherits it: the spin boxes write and read decimal commas.
+    setLocale(DialogLocale());
     setModal(false);
     auto* layout = new QVBoxLayout(this);
     m_optionsHost = new QWidget(this);
@@ -238,7 +256,7 @@ QWidget* SaneDialog::EditorFor(const OptionDesc& o) {
         if (o.constraint == Constraint::WordList) {
             auto* combo = new QComboBox(m_optionsHost);
             for (double w : o.words) {
-                combo->addItem(QLocale().toString(w) + UnitSuffix(o.unit), w);
+                combo->addItem(WordText(locale(), w, o.type) + UnitSuffix(o.unit), w);
                 if (w == current)
                     combo->setCurrentIndex(combo->count() - 1);
             }
@@ -288,9 +306,16 @@ QWidget* SaneDialog::EditorFor(const OptionDesc& o) {
                           [this, o, combo](int i) { Apply(o, 0, combo->itemData(i).toString()); }));
             editor = combo;
         } else {
-            auto* line = new QLineEdit(QString::fromStdString(o.text), m_optionsHost);
+            // The device's text is shown in German; left as shown, the device gets its own
+            // text back, not the translation.
+            const QString shown = Translated(o.text);
+            auto* line = new QLineEdit(shown, m_optionsHost);
             connect(line, &QLineEdit::editingFinished, this,
-                    Guard(m_showMessage, [this, o, line] { Apply(o, 0, line->text()); }));
+                    Guard(m_showMessage, [this, o, line, shown] {
+                        Apply(o, 0,
+                              line->text() == shown ? QString::fromStdString(o.text)
+                                                    : line->text());
+                    }));
             editor = line;
         }
         break;
