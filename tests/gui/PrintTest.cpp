@@ -1,12 +1,13 @@
 // The print command on the real main window against the private scheduler of scripts/testenv.sh:
 // page lists, collated copies, the measured size and position of the copy on the printed page,
-// the bitmap target, and failures of the queue.
+// the bitmap target, failures of the queue, and the two-sided choice of the printer setup.
 
 #include "app/MainForm.h"
 #include "app/SpinEdits.h"
 #include "layout/Graphic.h"
 #include "layout/PicObj.h"
 #include "output/Printer.h"
+#include "platform/Dialogs.h"
 #include "tests/gui/GuiTestEnv.h"
 #include "tests/support/DialogRecorder.h"
 
@@ -18,6 +19,8 @@
 #include <QImageReader>
 #include <QKeySequence>
 #include <QLineEdit>
+#include <QPrintDialog>
+#include <QPrinter>
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
@@ -27,6 +30,10 @@
 #include <QThread>
 #include <QToolButton>
 #include <algorithm>
+#include <cstring>
+#include <map>
+
+#include <cups/cups.h>
 
 namespace {
 
@@ -134,6 +141,64 @@ QPointF PrintableOrigin() {
     if (!m.hasMatch())
         return {};
     return {m.captured(1).toDouble(), 842.0 - m.captured(4).toDouble()};
+}
+
+// The `sides` attribute of every job of the queue the scheduler still knows, in job order, as the
+// scheduler recorded it.
+QStringList JobSides() {
+    ipp_t* request = ippNewRequest(IPP_OP_GET_JOBS);
+    const QByteArray uri = "ipp://localhost/printers/" + kQueue.toUtf8();
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri.constData());
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr, "all");
+    static const char* const wanted[] = {"job-id", "sides"};
+    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 2, nullptr,
+                  wanted);
+    ipp_t* response = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/");
+    std::map<int, QString> byJob;
+    int job = 0;
+    QString sides;
+    auto flush = [&] {
+        if (job > 0)
+            byJob[job] = sides;
+        job = 0;
+        sides = QStringLiteral("(none)");
+    };
+    flush();
+    for (ipp_attribute_t* a = ippFirstAttribute(response); a; a = ippNextAttribute(response)) {
+        if (!ippGetName(a)) { // the separator between two jobs
+            flush();
+            continue;
+        }
+        if (ippGetGroupTag(a) != IPP_TAG_JOB)
+            continue;
+        if (std::strcmp(ippGetName(a), "job-id") == 0)
+            job = ippGetInteger(a, 0);
+        else if (std::strcmp(ippGetName(a), "sides") == 0)
+            sides = QString::fromUtf8(ippGetString(a, 0, nullptr));
+    }
+    flush();
+    ippDelete(response);
+    QStringList list;
+    for (const auto& entry : byJob)
+        list << entry.second;
+    return list;
+}
+
+// Qt's own print dialog, set up as the printer setup, on `printer`: the two-sided button `button`
+// is clicked (nothing when empty) and the dialog confirmed, as the user would.
+void ConfirmSetupDialog(QPrinter& printer, const QString& button) {
+    QPrintDialog dialog(&printer);
+    PreparePrinterSetupDialog(dialog, QString());
+    dialog.open();
+    if (!button.isEmpty()) {
+        auto* radio = dialog.findChild<QRadioButton*>(button);
+        // A missing or disabled button leaves the choice as it was; the job's sides show it.
+        if (radio)
+            radio->click();
+        else
+            qWarning("no button %s in the print dialog", qPrintable(button));
+    }
+    dialog.accept();
 }
 
 } // namespace
@@ -435,6 +500,44 @@ private slots:
         QCOMPARE(dialogs->History.last().file.FileName, dir + "/kopie.gif");
         // Nothing went to the printer, and no job number was taken.
         QCOMPARE(form->PrintJobCount, 0);
+    }
+
+    // The two-sided choice made in the printer setup ("Einstellungen..") goes with every job of
+    // the rest of the run: a second print, a setup confirmed again without a change, and a
+    // choice taken back all show in the job's `sides` as the scheduler recorded it.
+    void twoSidedChoiceReachesEveryJob_data() {
+        // Each step: the button clicked in the setup dialog ("" confirms it unchanged, "-"
+        // prints without opening it), then the `sides` of the job printed after it.
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QStringList>("sides");
+        QTest::newRow("long edge")
+            << QStringList{"duplexLong", "-", ""}
+            << QStringList{"two-sided-long-edge", "two-sided-long-edge", "two-sided-long-edge"};
+        QTest::newRow("short edge")
+            << QStringList{"duplexShort", "-", ""}
+            << QStringList{"two-sided-short-edge", "two-sided-short-edge", "two-sided-short-edge"};
+        QTest::newRow("one-sided again")
+            << QStringList{"duplexLong", "noDuplex", "-"}
+            << QStringList{"two-sided-long-edge", "one-sided", "one-sided"};
+    }
+    void twoSidedChoiceReachesEveryJob() {
+        QFETCH(QStringList, steps);
+        QFETCH(QStringList, sides);
+        AddPicture(300, 300, 300, Qt::red);
+        AddPicture(300, 300, 300, Qt::green);
+        QString button;
+        dialogs->PrinterSetupChoice = [&button](QPrinter& p) { ConfirmSetupDialog(p, button); };
+        for (int i = 0; i < steps.size(); ++i) {
+            if (steps[i] != QLatin1String("-")) {
+                button = steps[i];
+                dialogs->PrinterSetupAnswers = {true};
+                Child<QPushButton>(*form, "SetupBtn")->click();
+            }
+            Print();
+            QVERIFY(WaitForJobs(i + 1));
+        }
+        QCOMPARE(JobSides(), sides);
+        QCOMPARE(dialogs->Count(DialogRecorder::Shown::Message), 0);
     }
 
     void pageListKeyFilter_data() {
