@@ -39,8 +39,10 @@ const QString kNoNewPage = QStringLiteral(u"Die nächste Seite kann nicht begonn
 
 // Qt's print dialog leaves the queue options it collected (pages per sheet, banners, the driver's
 // own options) in this engine property; the print engine would pass them to the queue, and so
-// must we, since we hand the job over ourselves.
-const auto kCupsOptions = QPrintEngine::PrintEnginePropertyKey(QPrintEngine::PPK_CustomBase);
+// must we, since we hand the job over ourselves. Qt's key for it is private (its CUPS support
+// defines it as 0xfe00, below the custom keys); Qt's print engine ignores keys it does not know,
+// so anything stored under another key is lost.
+const auto kCupsOptions = QPrintEngine::PrintEnginePropertyKey(0xfe00);
 
 using JobOptions = QList<QPair<QByteArray, QByteArray>>;
 

@@ -28,7 +28,15 @@ bool WriteSavedOptions(const std::string& device, const SavedOptions& options);
 // Which options are kept.
 bool IsKeptOption(const std::string& name);
 
-// How a device is shown in lists: "Vendor Model (name)".
+// How the devices are shown in the source list, one label for each, in order: maker and model as
+// a person knows the device, with how it is connected where the device string tells
+// ("HP OfficeJet 8010 (Netzwerk)", "EPSON Perfection V39 (USB)"). Devices that would read the
+// same (two of one model, one device reached through two backends) are told apart by their
+// backend, or by their device string where that is not enough; a device without maker and model
+// is shown by its device string. The labels are for people only: devices are opened and
+// remembered by their device string.
+std::vector<std::string> DeviceLabels(const std::vector<Device>& devices);
+// The label of a device on its own (the scanner dialog's title).
 std::string DeviceLabel(const Device& device);
 
 } // namespace sanebridge

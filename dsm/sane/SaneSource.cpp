@@ -752,9 +752,9 @@ extern "C" __attribute__((visibility("default"))) int VelmoraDS_ListDevices(Velm
             }
         }
         const int chosen = ChooseDevice(devices, ReadDefaultDevice());
+        const std::vector<std::string> labels = DeviceLabels(devices);
         for (std::size_t i = 0; i < devices.size(); ++i)
-            fn(context, devices[i].name.c_str(), DeviceLabel(devices[i]).c_str(),
-               static_cast<int>(i) == chosen);
+            fn(context, devices[i].name.c_str(), labels[i].c_str(), static_cast<int>(i) == chosen);
         return static_cast<int>(devices.size());
     } catch (...) {
         return -1;

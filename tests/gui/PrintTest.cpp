@@ -1,32 +1,44 @@
 // The print command on the real main window against the private scheduler of scripts/testenv.sh:
 // page lists, collated copies, the measured size and position of the copy on the printed page,
-// the bitmap target, and failures of the queue.
+// the bitmap target, failures of the queue, and the choices of the printer setup on the jobs.
 
 #include "app/MainForm.h"
 #include "app/SpinEdits.h"
 #include "layout/Graphic.h"
 #include "layout/PicObj.h"
 #include "output/Printer.h"
+#include "platform/Dialogs.h"
 #include "tests/gui/GuiTestEnv.h"
 #include "tests/support/DialogRecorder.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QClipboard>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImageReader>
 #include <QKeySequence>
 #include <QLineEdit>
+#include <QPrintDialog>
+#include <QPrinter>
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
+#include <QSpinBox>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
 #include <QToolButton>
 #include <algorithm>
+#include <cstring>
+#include <map>
+
+#include <cups/cups.h>
 
 namespace {
 
@@ -134,6 +146,99 @@ QPointF PrintableOrigin() {
     if (!m.hasMatch())
         return {};
     return {m.captured(1).toDouble(), 842.0 - m.captured(4).toDouble()};
+}
+
+// Attribute `name` of every job of the queue the scheduler still knows, in job order, as the
+// scheduler recorded it.
+QStringList JobAttribute(const char* name) {
+    ipp_t* request = ippNewRequest(IPP_OP_GET_JOBS);
+    const QByteArray uri = "ipp://localhost/printers/" + kQueue.toUtf8();
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri.constData());
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr, "all");
+    const char* const wanted[] = {"job-id", name};
+    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 2, nullptr,
+                  wanted);
+    ipp_t* response = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/");
+    std::map<int, QString> byJob;
+    int job = 0;
+    QString value;
+    auto flush = [&] {
+        if (job > 0)
+            byJob[job] = value;
+        job = 0;
+        value = QStringLiteral("(none)");
+    };
+    flush();
+    for (ipp_attribute_t* a = ippFirstAttribute(response); a; a = ippNextAttribute(response)) {
+        if (!ippGetName(a)) { // the separator between two jobs
+            flush();
+            continue;
+        }
+        if (ippGetGroupTag(a) != IPP_TAG_JOB)
+            continue;
+        if (std::strcmp(ippGetName(a), "job-id") == 0)
+            job = ippGetInteger(a, 0);
+        else if (std::strcmp(ippGetName(a), name) == 0) {
+            char text[256];
+            ippAttributeString(a, text, sizeof text);
+            value = QString::fromUtf8(text);
+        }
+    }
+    flush();
+    ippDelete(response);
+    QStringList list;
+    for (const auto& entry : byJob)
+        list << entry.second;
+    return list;
+}
+
+// Qt's own print dialog, set up as the printer setup, on `printer`, confirmed as the user would
+// after `choice`: the radio button of that name clicked, or with "priority:N" the job priority
+// set to N in the printer's properties ("Eigenschaften"), or nothing when empty.
+void ConfirmSetupDialog(QPrinter& printer, const QString& choice) {
+    QPrintDialog dialog(&printer);
+    PreparePrinterSetupDialog(dialog, QString());
+    dialog.open();
+    if (!QTest::qWaitForWindowExposed(&dialog))
+        qWarning("the print dialog did not show");
+    if (choice.startsWith(QLatin1String("priority:"))) {
+        bool set = false;
+        QTimer::singleShot(0, [&] {
+            QWidget* properties = QApplication::activeModalWidget();
+            auto* spin =
+                properties && properties != &dialog
+                    ? properties->findChild<QSpinBox*>(QStringLiteral("jobPrioritySpinBox"))
+                    : nullptr;
+            if (spin) {
+                spin->setValue(choice.section(':', 1).toInt());
+                set = true;
+            }
+            if (auto* d = qobject_cast<QDialog*>(properties); d && d != &dialog)
+                d->accept();
+        });
+        if (auto* button = dialog.findChild<QPushButton*>(QStringLiteral("properties")))
+            button->click();
+        if (!set)
+            qWarning("no job priority in the printer's properties");
+    } else if (!choice.isEmpty()) {
+        auto* radio = dialog.findChild<QRadioButton*>(choice);
+        // Where the user would find it: behind "Optionen >>", on its page of the dialog, which
+        // must be one shown.
+        if (auto* box = dialog.findChild<QDialogButtonBox*>(QString(), Qt::FindDirectChildrenOnly))
+            for (QAbstractButton* b : box->buttons())
+                if (box->buttonRole(b) == QDialogButtonBox::ResetRole)
+                    b->click();
+        auto* tabs = dialog.findChild<QTabWidget*>();
+        for (QWidget* w = radio; tabs && w; w = w->parentWidget())
+            if (const int page = tabs->indexOf(w); page >= 0 && tabs->isTabVisible(page))
+                tabs->setCurrentIndex(page);
+        // A button the user cannot reach leaves the choice as it was; the job shows it.
+        if (radio && radio->isVisible() && radio->isEnabled())
+            radio->click();
+        else
+            qWarning("button %s not offered in the print dialog", qPrintable(choice));
+    }
+    dialog.accept();
 }
 
 } // namespace
@@ -435,6 +540,52 @@ private slots:
         QCOMPARE(dialogs->History.last().file.FileName, dir + "/kopie.gif");
         // Nothing went to the printer, and no job number was taken.
         QCOMPARE(form->PrintJobCount, 0);
+    }
+
+    // The two-sided choice made in the printer setup ("Einstellungen..") goes with every job of
+    // the rest of the run, and so do the queue options of the printer's properties: a second
+    // print, a setup confirmed again without a change, and a choice taken back all show in the
+    // job's attributes as the scheduler recorded them.
+    void setupChoicesReachEveryJob_data() {
+        // Each step: the button clicked in the setup dialog ("" confirms it unchanged, "-"
+        // prints without opening it), then the attribute of the job printed after it.
+        QTest::addColumn<QByteArray>("attribute");
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QStringList>("values");
+        QTest::newRow("long edge")
+            << QByteArray("sides") << QStringList{"duplexLong", "-", ""}
+            << QStringList{"two-sided-long-edge", "two-sided-long-edge", "two-sided-long-edge"};
+        QTest::newRow("short edge")
+            << QByteArray("sides") << QStringList{"duplexShort", "-", ""}
+            << QStringList{"two-sided-short-edge", "two-sided-short-edge", "two-sided-short-edge"};
+        QTest::newRow("one-sided again")
+            << QByteArray("sides") << QStringList{"duplexLong", "noDuplex", "-"}
+            << QStringList{"two-sided-long-edge", "one-sided", "one-sided"};
+        // Qt's dialog opens its properties on the queue's defaults, not on the options chosen
+        // before: only a confirmed choice is followed.
+        QTest::newRow("job priority") << QByteArray("job-priority")
+                                      << QStringList{"-", "priority:77", "-", "priority:20", "-"}
+                                      << QStringList{"50", "77", "77", "20", "20"};
+    }
+    void setupChoicesReachEveryJob() {
+        QFETCH(QByteArray, attribute);
+        QFETCH(QStringList, steps);
+        QFETCH(QStringList, values);
+        AddPicture(300, 300, 300, Qt::red);
+        AddPicture(300, 300, 300, Qt::green);
+        QString button;
+        dialogs->PrinterSetupChoice = [&button](QPrinter& p) { ConfirmSetupDialog(p, button); };
+        for (int i = 0; i < steps.size(); ++i) {
+            if (steps[i] != QLatin1String("-")) {
+                button = steps[i];
+                dialogs->PrinterSetupAnswers = {true};
+                Child<QPushButton>(*form, "SetupBtn")->click();
+            }
+            Print();
+            QVERIFY(WaitForJobs(i + 1));
+        }
+        QCOMPARE(JobAttribute(attribute.constData()), values);
+        QCOMPARE(dialogs->Count(DialogRecorder::Shown::Message), 0);
     }
 
     void pageListKeyFilter_data() {

@@ -21,6 +21,7 @@
 #include <deque>
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -474,11 +475,13 @@ namespace {
 
 struct Listed {
     std::vector<std::string> names;
+    std::vector<std::string> labels;
     std::string flagged;
 };
-void Collect(void* context, const char* name, const char*, int isDefault) {
+void Collect(void* context, const char* name, const char* label, int isDefault) {
     auto* listed = static_cast<Listed*>(context);
     listed->names.emplace_back(name);
+    listed->labels.emplace_back(label);
     if (isDefault)
         listed->flagged = name;
 }
@@ -525,6 +528,9 @@ TEST_F(SaneSource, ListsEveryDeviceAndOpensTheChosenOneUntilItIsGone) {
     EXPECT_EQ(list(Collect, &two), 2);
     EXPECT_EQ(two.names, (std::vector<std::string>{"test:0", "test:1"}));
     EXPECT_EQ(two.flagged, "test:0") << "nothing chosen yet: the first device";
+    // Two scanners of one model, told apart in the list by their device strings.
+    EXPECT_EQ(two.labels,
+              (std::vector<std::string>{"frontend-tester (test:0)", "frontend-tester (test:1)"}));
 
     EXPECT_EQ(setDefault("test:1"), 1);
     Listed chosen;
@@ -550,4 +556,77 @@ TEST_F(SaneSource, ListsEveryDeviceAndOpensTheChosenOneUntilItIsGone) {
         qunsetenv("XDG_CONFIG_HOME");
     else
         qputenv("XDG_CONFIG_HOME", xdgConfig);
+}
+
+// A driverless network device from sane-airscan's configuration file is listed under its name,
+// without the protocol sane-airscan reports as its maker, and chosen by its device string.
+TEST_F(SaneSource, ListsADriverlessDeviceUnderItsName) {
+    // Kept loaded, like the test backend, so that LeakSanitizer can name what it leaves.
+    const QByteArray backend =
+        QString::fromLatin1(SANE_TEST_BACKEND)
+            .replace(QLatin1String("libsane-test"), QLatin1String("libsane-airscan"))
+            .toLocal8Bit();
+    if (!dlopen(backend.constData(), RTLD_NOW | RTLD_NODELETE))
+        GTEST_SKIP() << "sane-airscan is not installed";
+    void* lib = dlopen(SANE_SOURCE, RTLD_NOW | RTLD_NOLOAD);
+    ASSERT_NE(lib, nullptr);
+    auto list = reinterpret_cast<int (*)(void (*)(void*, const char*, const char*, int), void*)>(
+        dlsym(lib, "VelmoraDS_ListDevices"));
+    auto setDefault =
+        reinterpret_cast<int (*)(const char*)>(dlsym(lib, "VelmoraDS_SetDefaultDevice"));
+    ASSERT_TRUE(list && setDefault);
+    ASSERT_EQ(Call(DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &self), TWRC_SUCCESS);
+
+    {
+        // SANE reads the folder's files at every start, so the test's own folder gets the backend
+        // for the length of the test. The address is never contacted while listing.
+        struct WithAirscan {
+            QString folder = qEnvironmentVariable("SANE_CONFIG_DIR");
+            QByteArray dll;
+            WithAirscan() {
+                QFile file(folder + "/dll.conf");
+                if (file.open(QIODevice::ReadOnly))
+                    dll = file.readAll();
+                Write("/airscan.conf",
+                      "[devices]\n\"HP OfficeJet 8010\" = http://192.0.2.1:8080/eSCL, eSCL\n"
+                      "[options]\ndiscovery = disable\n");
+                Write("/dll.conf", dll + "\nairscan\n");
+            }
+            ~WithAirscan() {
+                Write("/dll.conf", dll);
+                QFile::remove(folder + "/airscan.conf");
+            }
+            void Write(const char* name, const QByteArray& text) const {
+                QFile file(folder + QLatin1String(name));
+                if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+                    file.write(text);
+            }
+        } withAirscan;
+        const QByteArray xdgConfig = qgetenv("XDG_CONFIG_HOME");
+        QTemporaryDir dir;
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.filePath("config")));
+
+        Listed listed;
+        EXPECT_EQ(list(Collect, &listed), 2);
+        std::map<std::string, std::string> labels;
+        for (std::size_t i = 0; i < listed.names.size(); ++i)
+            labels[listed.names[i]] = listed.labels[i];
+        EXPECT_EQ(labels, (std::map<std::string, std::string>{
+                              {"test:0", "frontend-tester"},
+                              {"airscan:e0:HP OfficeJet 8010", "HP OfficeJet 8010 (Netzwerk)"}}));
+        EXPECT_EQ(setDefault("airscan:e0:HP OfficeJet 8010"), 1);
+        Listed chosen;
+        list(Collect, &chosen);
+        EXPECT_EQ(chosen.flagged, "airscan:e0:HP OfficeJet 8010");
+        QFile remembered(dir.filePath("config/velmora/sane-default-device"));
+        EXPECT_TRUE(remembered.open(QIODevice::ReadOnly));
+        EXPECT_EQ(remembered.readAll(), QByteArray("airscan:e0:HP OfficeJet 8010\n"));
+
+        if (xdgConfig.isEmpty())
+            qunsetenv("XDG_CONFIG_HOME");
+        else
+            qputenv("XDG_CONFIG_HOME", xdgConfig);
+    }
+    // The source open again on the test scanner, as the other tests expect it.
+    ASSERT_EQ(Call(DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &self), TWRC_SUCCESS);
 }
