@@ -1061,9 +1061,6 @@ private slots:
         QTest::newRow("save as, tif") << "PicSaveAsItem" << false << "b.tif"
                                       << "b.tif tiff"
                                       << "";
-        QTest::newRow("save as, metafile as TIFF") << "PicSaveAsItem" << true << "m.TIFF"
-                                                   << "m.TIFF tiff"
-                                                   << "";
         QTest::newRow("save as, bitmap as metafile") << "PicSaveAsItem" << false << "b.wmf"
                                                      << ""
                                                      << ".png, .tif oder .tiff";

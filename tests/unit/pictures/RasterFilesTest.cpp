@@ -215,6 +215,12 @@ TEST_F(RasterFilesTest, MultiPageTiffGivesEveryPageInOrder) {
     }
     // The single-page loader gives the first page.
     EXPECT_EQ(LoadPictureFile(Path(QStringLiteral("batch.tiff")))->Width(), 40);
+
+    // Every page fits the limit of pixels, but not all pages together.
+    const QByteArray batch = ReadFile(Path(QStringLiteral("batch.tiff")));
+    EXPECT_EQ(MessageOf([&] { DecodeRasterFile(batch, TRasterKind::Tiff, 64 * 40); }),
+              QStringLiteral("EOutOfMemory: Zu wenig Arbeitsspeicher"));
+    EXPECT_EQ(DecodeRasterFile(batch, TRasterKind::Tiff, 64 * 40 * 2).size(), 3u);
 }
 
 TEST_F(RasterFilesTest, SavedPngAndTiffReadBackTheSamePixelsAndResolution) {
@@ -275,6 +281,13 @@ TEST_F(RasterFilesTest, DamagedFilesOfEachKindGetTheBitmapError) {
         SCOPED_TRACE(c.name);
         const QString path = Write(QString::fromLatin1(c.name), c.content);
         EXPECT_EQ(MessageOf([&] { LoadPictureFilePages(path); }), invalid);
+    }
+    // A page is held to the limit of pixels, for every kind.
+    const QByteArray files[] = {png, gif, tiff};
+    const TRasterKind kinds[] = {TRasterKind::Png, TRasterKind::Gif, TRasterKind::Tiff};
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(MessageOf([&] { DecodeRasterFile(files[i], kinds[i], 64 * 48 - 1); }), invalid);
+        EXPECT_EQ(DecodeRasterFile(files[i], kinds[i], 64 * 48).size(), 1u);
     }
     // The claim alone is refused, before anything the size of the claim is allocated.
     EXPECT_EQ(
