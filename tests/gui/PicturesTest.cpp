@@ -739,12 +739,22 @@ private slots:
         // The fax page saved keeps its 204 × 98 dpi.
         form->SelectPic(6);
         QCOMPARE(QSize(SrcX()->Value(), SrcY()->Value()), QSize(204, 98));
-        for (const char* name : {"fax-seite.png", "fax-seite.tiff"}) {
-            Choose("PicSaveAsItem", Path(name));
-            const QImage saved(Path(name));
+        // The page's resolution is saved, also after the user changed it.
+        const struct {
+            const char* name;
+            QSize dpi;
+        } saves[] = {{"fax-seite.png", {204, 98}},
+                     {"fax-seite.tiff", {204, 98}},
+                     {"geaendert.tif", {400, 200}},
+                     {"geaendert.png", {400, 200}}};
+        for (const auto& save : saves) {
+            form->pic->ScannerDPI = {save.dpi.width(), save.dpi.height()};
+            Choose("PicSaveAsItem", Path(save.name));
+            const QImage saved(Path(save.name));
             QCOMPARE(saved.size(), sizes[1]);
-            QCOMPARE(qRound(saved.dotsPerMeterX() * 0.0254), 204);
-            QCOMPARE(qRound(saved.dotsPerMeterY() * 0.0254), 98);
+            QCOMPARE(QSize(qRound(saved.dotsPerMeterX() * 0.0254),
+                           qRound(saved.dotsPerMeterY() * 0.0254)),
+                     save.dpi);
         }
         QCOMPARE(dialogs->Count(DialogRecorder::Shown::Message), 0);
     }
