@@ -5,6 +5,7 @@
 #include "platform/Errors.h"
 
 #include <QBuffer>
+#include <QColorSpace>
 #include <QImageReader>
 #include <QImageWriter>
 #include <cmath>
@@ -75,6 +76,9 @@ QImage Held(const QImage& image) {
     }
     if (held.isNull())
         OutOfMemory();
+    // Velmora takes pixels as they are, as from BMP and JPEG files; a colour space kept with a
+    // grey page would be written into a PNG as a colour profile and change its pixels on reading.
+    held.setColorSpace(QColorSpace());
     held.setDotsPerMeterX(image.dotsPerMeterX());
     held.setDotsPerMeterY(image.dotsPerMeterY());
     return held;

@@ -247,6 +247,16 @@ TEST_F(RasterFilesTest, SavedPngAndTiffReadBackTheSamePixelsAndResolution) {
     bitmap.SetImage(Pattern(8, 8, QImage::Format_RGB888));
     ASSERT_TRUE(SaveGraphicToFile(bitmap, Path(QStringLiteral("e.tiff")), {600, 300}));
     EXPECT_EQ(LoadPictureFilePages(Path(QStringLiteral("e.tiff")))[0].dpi, QSize(600, 300));
+    // A grey picture from another program, with its gamma and colour profile, saved again.
+    if (HaveTool("convert")) {
+        const QString grey = Magick(Pattern(33, 17, QImage::Format_RGB888),
+                                    {QStringLiteral("-colorspace"), QStringLiteral("Gray")},
+                                    QStringLiteral("grey.png"));
+        const QImage first = RenderGraphic(*LoadPictureFile(grey));
+        ASSERT_TRUE(SaveBitmapToFile(first, Path(QStringLiteral("again.png"))));
+        EXPECT_EQ(Rgb(RenderGraphic(*LoadPictureFile(Path(QStringLiteral("again.png"))))),
+                  Rgb(first));
+    }
     // GIF is read only.
     EXPECT_FALSE(CanSaveBitmapAs(Path(QStringLiteral("f.gif"))));
 }
