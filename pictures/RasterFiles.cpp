@@ -35,30 +35,32 @@ const char* QtFormatOf(TRasterKind kind) {
     return "tiff";
 }
 
-int DotsPerMeterToDpi(int dotsPerMeter) {
-    return static_cast<int>(std::lround(dotsPerMeter * 0.0254));
-}
-
 int DpiToDotsPerMeter(int dpi) {
     return static_cast<int>(std::lround(dpi / 0.0254));
 }
 
+// Finer than any scanner; a file claiming more is damaged there.
+constexpr int MaxRecordedDpi = 100000;
+
 // Qt's readers leave a new image's default resolution (the screen's) where the file records
 // none; a file recording exactly that value is read as recording none, which then gives the
-// same picture size at the screen's resolution.
+// same picture size at the screen's resolution. A resolution no device has counts as none.
 QSize RecordedDpi(const QImage& image) {
     const QImage unrecorded(1, 1, QImage::Format_Mono);
     if (image.dotsPerMeterX() == unrecorded.dotsPerMeterX() &&
         image.dotsPerMeterY() == unrecorded.dotsPerMeterY())
         return {};
-    const QSize dpi(DotsPerMeterToDpi(image.dotsPerMeterX()),
-                    DotsPerMeterToDpi(image.dotsPerMeterY()));
-    return dpi.width() > 0 && dpi.height() > 0 ? dpi : QSize();
+    const long long x = std::llround(image.dotsPerMeterX() * 0.0254);
+    const long long y = std::llround(image.dotsPerMeterY() * 0.0254);
+    if (x < 1 || y < 1 || x > MaxRecordedDpi || y > MaxRecordedDpi)
+        return {};
+    return {static_cast<int>(x), static_cast<int>(y)};
 }
 
 // The pixel layouts Velmora holds: palettes and grey kept, colour at three bytes a pixel,
-// transparency on white paper as for icons.
-QImage Held(const QImage& image) {
+// transparency on white paper as for icons; `dpi` is the resolution the page keeps (empty: the
+// default of a new image, never a damaged file's value that no writer would take).
+QImage Held(const QImage& image, const QSize& dpi) {
     QImage held;
     switch (image.format()) {
     case QImage::Format_Mono:
@@ -79,8 +81,11 @@ QImage Held(const QImage& image) {
     // Velmora takes pixels as they are, as from BMP and JPEG files; a colour space kept with a
     // grey page would be written into a PNG as a colour profile and change its pixels on reading.
     held.setColorSpace(QColorSpace());
-    held.setDotsPerMeterX(image.dotsPerMeterX());
-    held.setDotsPerMeterY(image.dotsPerMeterY());
+    const QImage unrecorded(1, 1, QImage::Format_Mono);
+    held.setDotsPerMeterX(dpi.isEmpty() ? unrecorded.dotsPerMeterX()
+                                        : DpiToDotsPerMeter(dpi.width()));
+    held.setDotsPerMeterY(dpi.isEmpty() ? unrecorded.dotsPerMeterY()
+                                        : DpiToDotsPerMeter(dpi.height()));
     return held;
 }
 
@@ -91,6 +96,14 @@ bool GifComplete(const QByteArray& file) {
     while (end > 0 && file[end - 1] == '\0')
         --end;
     return end > 0 && file[end - 1] == '\x3B';
+}
+
+void CheckSize(const QSize& size, long long maxPixels) {
+    const long long width = size.width();
+    const long long height = size.height();
+    if (width <= 0 || height <= 0 || width > MaxRasterSide || height > MaxRasterSide ||
+        width * height > maxPixels)
+        Invalid();
 }
 
 // Decodes page `index`, checked against the limits first. Every page gets a reader of its own
@@ -106,19 +119,18 @@ TRasterPage DecodePage(const QByteArray& file, TRasterKind kind, int index, long
     if (index > 0 && !reader.jumpToImage(index))
         Invalid();
     // The file's claim is all there is before Qt allocates the page.
-    const QSize size = reader.size();
-    const long long width = size.width();
-    const long long height = size.height();
-    if (width <= 0 || height <= 0 || width > MaxRasterSide || height > MaxRasterSide ||
-        width * height > maxPixels)
-        Invalid();
-    if (heldBytes + width * height * 4 > maxPixels * 4)
+    const QSize claimed = reader.size();
+    CheckSize(claimed, maxPixels);
+    if (heldBytes + static_cast<long long>(claimed.width()) * claimed.height() * 4 > maxPixels * 4)
         OutOfMemory();
     QImage image;
     if (!reader.read(&image) || image.isNull())
         Invalid();
-    TRasterPage page{Held(image), QSize()};
-    page.dpi = RecordedDpi(page.image);
+    // A GIF's picture may be larger than the screen its header claims.
+    CheckSize(image.size(), maxPixels);
+    TRasterPage page;
+    page.dpi = RecordedDpi(image);
+    page.image = Held(image, page.dpi);
     heldBytes += page.image.sizeInBytes();
     return page;
 }

@@ -95,18 +95,27 @@ QByteArray Le(quint32 v, int bytes) {
     return b;
 }
 
-// An uncompressed 8-bit grey TIFF whose only page claims w × h pixels, with 16 bytes of data.
-QByteArray TiffClaiming(quint32 w, quint32 h) {
-    const struct {
+// An uncompressed 8-bit grey TIFF whose only page claims w × h pixels, with 16 bytes of data;
+// with a resolution in dots per inch when `xDpi` is given.
+QByteArray TiffClaiming(quint32 w, quint32 h, quint32 xDpi = 0, quint32 yDpi = 0) {
+    struct Entry {
         quint16 tag, type;
         quint32 value;
-    } entries[] = {{256, 4, w}, {257, 4, h}, {258, 3, 8}, {259, 3, 1}, {262, 3, 1},
-                   {273, 4, 8}, {277, 3, 1}, {278, 4, 1}, {279, 4, 16}};
-    QByteArray tiff = QByteArray("II*\0", 4) + Le(8 + 16, 4) + QByteArray(16, '\x7f');
-    tiff += Le(std::size(entries), 2);
-    for (const auto& e : entries)
+    };
+    std::vector<Entry> entries = {{256, 4, w}, {257, 4, h}, {258, 3, 8}, {259, 3, 1}, {262, 3, 1},
+                                  {273, 4, 8}, {277, 3, 1}, {278, 4, h}, {279, 4, 16}};
+    const quint32 ifd = 8 + 16;
+    const quint32 rationals = ifd + 2 + 12 * (xDpi ? 12 : 9) + 4;
+    if (xDpi)
+        entries.insert(entries.end(), {{282, 5, rationals}, {283, 5, rationals + 8}, {296, 3, 2}});
+    QByteArray tiff = QByteArray("II*\0", 4) + Le(ifd, 4) + QByteArray(16, '\x7f');
+    tiff += Le(quint32(entries.size()), 2);
+    for (const Entry& e : entries)
         tiff += Le(e.tag, 2) + Le(e.type, 2) + Le(1, 4) + Le(e.value, 4);
-    return tiff + Le(0, 4);
+    tiff += Le(0, 4);
+    if (xDpi)
+        tiff += Le(xDpi, 4) + Le(1, 4) + Le(yDpi, 4) + Le(1, 4);
+    return tiff;
 }
 
 QString MessageOf(const std::function<void()>& f) {
@@ -257,6 +266,13 @@ TEST_F(RasterFilesTest, SavedPngAndTiffReadBackTheSamePixelsAndResolution) {
         EXPECT_EQ(Rgb(RenderGraphic(*LoadPictureFile(Path(QStringLiteral("again.png"))))),
                   Rgb(first));
     }
+    // A resolution no device has counts as none, and does not keep the page from being saved.
+    for (const auto& [y, recorded] : {std::pair{98u, QSize(204, 98)}, {0xFFFFFFFFu, QSize()}}) {
+        std::vector<TRasterPage> pages;
+        ASSERT_NO_THROW(pages = DecodeRasterFile(TiffClaiming(4, 4, 204, y), TRasterKind::Tiff));
+        EXPECT_EQ(pages[0].dpi, recorded);
+        EXPECT_TRUE(SaveBitmapToFile(pages[0].image, Path(QStringLiteral("odd.tif"))));
+    }
     // GIF is read only.
     EXPECT_FALSE(CanSaveBitmapAs(Path(QStringLiteral("f.gif"))));
 }
@@ -292,7 +308,14 @@ TEST_F(RasterFilesTest, DamagedFilesOfEachKindGetTheBitmapError) {
         const QString path = Write(QString::fromLatin1(c.name), c.content);
         EXPECT_EQ(MessageOf([&] { LoadPictureFilePages(path); }), invalid);
     }
-    // A page is held to the limit of pixels, for every kind.
+    // A page is held to the limit of pixels, for every kind; a GIF's picture also where it is
+    // larger than the screen its header claims (12 × 268 here, found by fuzzing).
+    const QByteArray wideGif = QByteArray::fromHex(
+        "464900eb613839470c01f20000b60049a0005f8a00758bf78a5f00a04900b600000000000021f9040100"
+        "00460021ff0b496d6167654d616769636b0d67606d6d603d302e3435343535002c000000000c000c0000"
+        "0317680d4fe8ed86ff0f2112515144689a26003b");
+    EXPECT_EQ(MessageOf([&] { DecodeRasterFile(wideGif, TRasterKind::Gif, 1000 * 1000); }),
+              invalid);
     const QByteArray files[] = {png, gif, tiff};
     const TRasterKind kinds[] = {TRasterKind::Png, TRasterKind::Gif, TRasterKind::Tiff};
     for (int i = 0; i < 3; ++i) {
