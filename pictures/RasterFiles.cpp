@@ -106,18 +106,8 @@ void CheckSize(const QSize& size, long long maxPixels) {
         Invalid();
 }
 
-// Decodes page `index`, checked against the limits first. Every page gets a reader of its own
-// from the start of the file: Qt's TIFF reader loses its place in the file between pages.
-TRasterPage DecodePage(const QByteArray& file, TRasterKind kind, int index, long long maxPixels,
-                       long long& heldBytes) {
-    QByteArray bytes = file; // shared, not copied: QBuffer only reads
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer, QtFormatOf(kind));
-    reader.setDecideFormatFromContent(false);
-    reader.setAutoTransform(true);
-    if (index > 0 && !reader.jumpToImage(index))
-        Invalid();
+// Decodes the reader's current page, checked against the limits first.
+TRasterPage DecodePage(QImageReader& reader, long long maxPixels, long long& heldBytes) {
     // The file's claim is all there is before Qt allocates the page.
     const QSize claimed = reader.size();
     CheckSize(claimed, maxPixels);
@@ -153,21 +143,27 @@ std::vector<TRasterPage> DecodeRasterFile(const QByteArray& file, TRasterKind ki
                                           long long maxPixels) {
     if (kind == TRasterKind::Gif && !GifComplete(file))
         Invalid();
+    QByteArray bytes = file; // shared, not copied: QBuffer only reads
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, QtFormatOf(kind));
+    reader.setDecideFormatFromContent(false);
+    reader.setAutoTransform(true);
     int count = 1;
     if (kind == TRasterKind::Tiff) {
-        QByteArray bytes = file;
-        QBuffer buffer(&bytes);
-        buffer.open(QIODevice::ReadOnly);
-        QImageReader reader(&buffer, QtFormatOf(kind));
-        reader.setDecideFormatFromContent(false);
+        // Counted before the first page is read: Qt's TIFF reader can only count from the start
+        // of the file, and steps to the next page only within the count.
         count = reader.imageCount();
         if (count < 1 || count > MaxRasterPages)
             Invalid();
     }
     std::vector<TRasterPage> pages;
     long long heldBytes = 0;
-    for (int index = 0; index < count; ++index)
-        pages.push_back(DecodePage(file, kind, index, maxPixels, heldBytes));
+    for (int index = 0; index < count; ++index) {
+        if (index > 0 && !reader.jumpToNextImage())
+            Invalid();
+        pages.push_back(DecodePage(reader, maxPixels, heldBytes));
+    }
     return pages;
 }
 
