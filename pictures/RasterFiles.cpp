@@ -98,6 +98,23 @@ bool GifComplete(const QByteArray& file) {
     return end > 0 && file[end - 1] == '\x3B';
 }
 
+// Whether every chunk of a PNG lies within the file, up to its end chunk. libpng reserves a
+// chunk's claimed length before reading it, up to 2 GB for a few bytes of file.
+bool PngChunksFit(const QByteArray& file) {
+    qsizetype at = 8; // the signature
+    while (at + 12 <= file.size()) {
+        const auto* p = reinterpret_cast<const uchar*>(file.constData() + at);
+        const quint32 length =
+            quint32(p[0]) << 24 | quint32(p[1]) << 16 | quint32(p[2]) << 8 | p[3];
+        if (length > quint32(file.size() - at - 12))
+            return false;
+        if (file.mid(at + 4, 4) == "IEND")
+            return true;
+        at += 12 + static_cast<qsizetype>(length);
+    }
+    return false;
+}
+
 void CheckSize(const QSize& size, long long maxPixels) {
     const long long width = size.width();
     const long long height = size.height();
@@ -141,7 +158,8 @@ bool RasterKindOf(const QString& lowerExtension, TRasterKind& kind) {
 
 std::vector<TRasterPage> DecodeRasterFile(const QByteArray& file, TRasterKind kind,
                                           long long maxPixels) {
-    if (kind == TRasterKind::Gif && !GifComplete(file))
+    if ((kind == TRasterKind::Gif && !GifComplete(file)) ||
+        (kind == TRasterKind::Png && !PngChunksFit(file)))
         Invalid();
     QByteArray bytes = file; // shared, not copied: QBuffer only reads
     QBuffer buffer(&bytes);
