@@ -35,12 +35,17 @@ const char* QtFormatOf(TRasterKind kind) {
     return "tiff";
 }
 
+// Finer than any scanner; a file claiming more is damaged there, and more is not written.
+constexpr int MaxRecordedDpi = 100000;
+
+bool PlausibleDpi(const QSize& dpi) {
+    return dpi.width() >= 1 && dpi.height() >= 1 && dpi.width() <= MaxRecordedDpi &&
+           dpi.height() <= MaxRecordedDpi;
+}
+
 int DpiToDotsPerMeter(int dpi) {
     return static_cast<int>(std::lround(dpi / 0.0254));
 }
-
-// Finer than any scanner; a file claiming more is damaged there.
-constexpr int MaxRecordedDpi = 100000;
 
 // Qt's readers leave a new image's default resolution (the screen's) where the file records
 // none; a file recording exactly that value is read as recording none, which then gives the
@@ -50,11 +55,9 @@ QSize RecordedDpi(const QImage& image) {
     if (image.dotsPerMeterX() == unrecorded.dotsPerMeterX() &&
         image.dotsPerMeterY() == unrecorded.dotsPerMeterY())
         return {};
-    const long long x = std::llround(image.dotsPerMeterX() * 0.0254);
-    const long long y = std::llround(image.dotsPerMeterY() * 0.0254);
-    if (x < 1 || y < 1 || x > MaxRecordedDpi || y > MaxRecordedDpi)
-        return {};
-    return {static_cast<int>(x), static_cast<int>(y)};
+    const QSize dpi(static_cast<int>(std::lround(image.dotsPerMeterX() * 0.0254)),
+                    static_cast<int>(std::lround(image.dotsPerMeterY() * 0.0254)));
+    return PlausibleDpi(dpi) ? dpi : QSize();
 }
 
 // The pixel layouts Velmora holds: palettes and grey kept, colour at three bytes a pixel,
@@ -189,7 +192,7 @@ QByteArray EncodeRasterFile(const QImage& image, TRasterKind kind, const QSize& 
                             const QString& path) {
     // The resolution travels in the image; the copy shares the pixels.
     QImage stamped = image;
-    if (dpi.width() > 0 && dpi.height() > 0) {
+    if (PlausibleDpi(dpi)) {
         stamped.setDotsPerMeterX(DpiToDotsPerMeter(dpi.width()));
         stamped.setDotsPerMeterY(DpiToDotsPerMeter(dpi.height()));
     }

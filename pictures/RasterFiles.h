@@ -30,14 +30,15 @@ struct TRasterPage {
 constexpr int MaxRasterPages = 2000;
 
 // Decodes every page of a file of `kind`. Raises EInvalidGraphic "Bitmap ist ungültig" for
-// content Qt cannot decode, a page wider or higher than 65535 pixels or above `maxPixels`
+// content Qt cannot decode, a GIF cut off before its end, a PNG whose chunks run past the end
+// of the file, a page wider or higher than 65535 pixels or above `maxPixels`
 // pixels, or more than MaxRasterPages pages, and EOutOfMemory "Zu wenig Arbeitsspeicher" when the
 // pages together would hold more than `maxPixels` × 4 bytes. Never returns an empty list.
 std::vector<TRasterPage> DecodeRasterFile(const QByteArray& file, TRasterKind kind,
                                           long long maxPixels = MaxPicturePixels);
 
 // The PNG or TIFF file (`kind` Png or Tiff) of `image` with `dpi` recorded as its resolution
-// (none for an empty `dpi`). TIFF is LZW-compressed. Raises EFCreateError for `path` when Qt
-// cannot encode it.
+// (none for an empty `dpi` or one above 100000 dpi). TIFF is LZW-compressed. Raises EFCreateError
+// for `path` when Qt cannot encode it.
 QByteArray EncodeRasterFile(const QImage& image, TRasterKind kind, const QSize& dpi,
                             const QString& path);

@@ -273,6 +273,9 @@ TEST_F(RasterFilesTest, SavedPngAndTiffReadBackTheSamePixelsAndResolution) {
         EXPECT_EQ(pages[0].dpi, recorded);
         EXPECT_TRUE(SaveBitmapToFile(pages[0].image, Path(QStringLiteral("odd.tif"))));
     }
+    // Nor does one typed into the resolution edits (they take any whole number).
+    EXPECT_TRUE(SaveBitmapToFile(Pattern(4, 4, QImage::Format_RGB888),
+                                 Path(QStringLiteral("typed.tif")), {2147483647, 300}));
     // GIF is read only.
     EXPECT_FALSE(CanSaveBitmapAs(Path(QStringLiteral("f.gif"))));
 }
