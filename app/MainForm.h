@@ -240,8 +240,9 @@ private:
     void PresetPagesEdit();
     // Ctrl+F4 acts as if the "Datei" menu had been opened and its close entry chosen.
     void PicCloseShortcut();
-    // Steps shared by a picture loaded from a file and one inserted from the clipboard.
-    void ShowLoadedPic();
+    // Steps shared by a picture loaded from a file and one inserted from the clipboard;
+    // `fileDpi` is the resolution the file records, empty when it records none.
+    void ShowLoadedPic(const QSize& fileDpi = QSize());
 
 public:
     // =========================================================================================

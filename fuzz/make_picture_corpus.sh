@@ -1,5 +1,5 @@
 #!/bin/sh
-# Writes the seed corpora of the JPEG and icon harnesses (fuzz/corpus/jpeg, fuzz/corpus/ico):
+# Writes the seed corpora of the JPEG, icon, PNG, GIF and TIFF harnesses (fuzz/corpus/<kind>):
 # small files of every kind the loaders meet, each well under 4 KB so that libFuzzer's input
 # size limit leaves room to grow. Needs ImageMagick and libjpeg-turbo's tools. Run it again
 # after changing a seed.
@@ -9,8 +9,11 @@ tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 jpeg=$here/corpus/jpeg
 ico=$here/corpus/ico
-rm -rf "$jpeg" "$ico"
-mkdir -p "$jpeg" "$ico"
+png=$here/corpus/png
+gif=$here/corpus/gif
+tiff=$here/corpus/tiff
+rm -rf "$jpeg" "$ico" "$png" "$gif" "$tiff"
+mkdir -p "$jpeg" "$ico" "$png" "$gif" "$tiff"
 
 convert -size 37x21 gradient:'#2040c0-#f0d060' -fill '#c02020' -draw 'rectangle 5,5 15,15' \
     -depth 8 "$tmp/src.ppm"
@@ -70,4 +73,30 @@ png = open(sys.argv[2], "rb").read()
 entry = struct.pack("<BBBBHHII", 24, 24, 0, 0, 1, 32, len(png), 6 + 16)
 open(sys.argv[1], "wb").write(struct.pack("<HHH", 0, 1, 1) + entry + png)
 PY
-ls -l "$jpeg" "$ico"
+
+# PNG: every colour type and depth, interlaced, with and without a resolution.
+convert "$tmp/src.ppm" -density 300 -units PixelsPerInch "$png/rgb.png"
+convert "$tmp/src.ppm" -strip "$png/rgb-no-resolution.png"
+convert "$tmp/src.ppm" -interlace PNG "$png/interlaced.png"
+convert "$tmp/src.ppm" -colorspace Gray "$png/grey.png"
+convert "$tmp/src.ppm" -depth 16 "$png/rgb16.png"
+convert "$tmp/src.ppm" -colors 16 PNG8:"$png/palette.png"
+convert "$tmp/src.ppm" -monochrome "$png/mono.png"
+cp "$tmp/alpha.png" "$png/alpha.png"
+# GIF: still, transparent, animated.
+convert "$tmp/src.ppm" "$gif/still.gif"
+convert "$tmp/alpha.png" -resize 12x12 "$gif/transparent.gif"
+convert -delay 10 "$tmp/src.ppm" \( "$tmp/src.ppm" -negate \) "$gif/animated.gif"
+# TIFF: what scanners and fax programs write, and a multi-page batch of mixed pages.
+convert "$tmp/src.ppm" -compress LZW -density 300 -units PixelsPerInch "$tiff/rgb-lzw.tif"
+convert "$tmp/src.ppm" -compress None -colorspace Gray "$tiff/grey.tif"
+convert "$tmp/src.ppm" -compress RLE -colors 16 "$tiff/palette-packbits.tif"
+convert "$tmp/src.ppm" -compress Zip -depth 16 "$tiff/rgb16-deflate.tif"
+convert "$tmp/src.ppm" -compress JPEG "$tiff/jpeg.tif"
+convert "$tmp/alpha.png" "$tiff/alpha.tif"
+convert "$tmp/src.ppm" -monochrome -compress Group4 -density 204x98 -units PixelsPerInch \
+    "$tiff/fax-g4.tif"
+convert "$tmp/src.ppm" -monochrome -compress Fax -density 204x196 -units PixelsPerInch \
+    "$tiff/fax-g3.tif"
+convert "$tiff/rgb-lzw.tif" "$tiff/fax-g4.tif" "$tiff/grey.tif" "$tiff/multi-page.tif"
+ls -l "$jpeg" "$ico" "$png" "$gif" "$tiff"

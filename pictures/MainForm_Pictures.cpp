@@ -277,20 +277,34 @@ void TMainForm::PicOpenItemClick() {
 void TMainForm::LoadPicFromFile(const QString& FileName) {
     AddNewPic();
     // The graphic is replaced only once the whole file has loaded: a failure leaves the page
-    // that AddNewPic provided empty and current.
+    // that AddNewPic provided empty and current. A file of several pages (a TIFF from a scanner
+    // or a fax) fills that page and one new page for each further page, in file order.
     bool incomplete = false;
-    pic->Picture.SetGraphic(LoadPictureFile(FileName, &incomplete));
-    ShowLoadedPic();
+    std::vector<TLoadedPage> pages = LoadPictureFilePages(FileName, &incomplete);
+    for (std::size_t i = 0; i < pages.size(); ++i) {
+        if (i > 0)
+            AddNewPic();
+        pic->Picture.SetGraphic(std::move(pages[i].graphic));
+        ShowLoadedPic(pages[i].dpi);
+    }
     if (incomplete)
         ShowMessage(this, IncompleteFileText(FileName), QStringLiteral("Fehler beim Laden"),
                     MsgIcon::Warning, MsgOk);
 }
 
-void TMainForm::ShowLoadedPic() {
-    // The resolution recorded in the file is not used: the edits (or the screen) decide.
+void TMainForm::ShowLoadedPic(const QSize& fileDpi) {
+    // BMP and JPEG files and the clipboard take the resolution of the edits (or the screen).
     pic->ScannerDPI.X = SrcXDPIEdit->Value();
     pic->ScannerDPI.Y = SrcYDPIEdit->Value();
     CheckLoadedPic();
+    // A PNG or TIFF file that records its resolution prints at its real size: a fax page of
+    // 204 × 98 dpi would otherwise come out twice as high as wide.
+    if (!fileDpi.isEmpty()) {
+        pic->ScannerDPI.X = fileDpi.width();
+        pic->ScannerDPI.Y = fileDpi.height();
+        SrcXDPIEdit->SetValue(pic->ScannerDPI.X);
+        SrcYDPIEdit->SetValue(pic->ScannerDPI.Y);
+    }
     ShowZoomValues();
     UpdatePicInfo(true);
     PaintPanelResize();
@@ -369,7 +383,7 @@ void TMainForm::SavePicToFile(const QString& FileName) {
         return;
     const TGraphic& graphic = *pic->Picture.Graphic();
     // A name no writer knows saves nothing, which must not look like a saved file.
-    if (!SaveGraphicToFile(graphic, FileName))
+    if (!SaveGraphicToFile(graphic, FileName, QSize(pic->ScannerDPI.X, pic->ScannerDPI.Y)))
         ShowMessage(this, CannotSaveAsText(FileName, graphic.Kind() == GraphicKind::Metafile),
                     QStringLiteral("Fehler"), MsgIcon::Warning, MsgOk);
 }

@@ -4,6 +4,7 @@
 #include "pictures/IconFile.h"
 #include "pictures/Jpeg.h"
 #include "pictures/PictureFileWriting.h"
+#include "pictures/RasterFiles.h"
 #include "pictures/metafile/MetaRecorder.h"
 #include "pictures/metafile/Metafile.h"
 #include "platform/Errors.h"
@@ -27,10 +28,6 @@ bool IsBmpExtension(const QString& lower) {
 
 bool IsJpegExtension(const QString& lower) {
     return lower == QLatin1String(".jpg") || lower == QLatin1String(".jpeg");
-}
-
-bool IsPngExtension(const QString& lower) {
-    return lower == QLatin1String(".png");
 }
 
 bool IsMetafileExtension(const QString& lower) {
@@ -64,7 +61,7 @@ void RaiseQtImageAllocationLimit() {
     Q_UNUSED(raised)
 }
 
-std::unique_ptr<TGraphic> LoadPictureFile(const QString& path, bool* incomplete) {
+std::vector<TLoadedPage> LoadPictureFilePages(const QString& path, bool* incomplete) {
     if (incomplete)
         *incomplete = false;
     const QString ext = PictureFileExtension(path);
@@ -72,11 +69,23 @@ std::unique_ptr<TGraphic> LoadPictureFile(const QString& path, bool* incomplete)
     const bool bmp = lower == QLatin1String(".bmp");
     const bool jpeg = IsJpegExtension(lower);
     const bool icon = lower == QLatin1String(".ico");
-    if (!bmp && !jpeg && !icon && !IsMetafileExtension(lower))
+    TRasterKind rasterKind = TRasterKind::Png;
+    const bool raster = RasterKindOf(lower, rasterKind);
+    if (!bmp && !jpeg && !icon && !raster && !IsMetafileExtension(lower))
         throw EInvalidGraphic(
             QStringLiteral("Unbekannte Bilddateierweiterung (.%1)").arg(ext.mid(1)));
 
     QByteArray bytes = ReadWholeFile(path);
+    std::vector<TLoadedPage> pages;
+    if (raster) {
+        RaiseQtImageAllocationLimit();
+        for (TRasterPage& page : DecodeRasterFile(bytes, rasterKind)) {
+            auto graphic = std::make_unique<TBitmap>();
+            graphic->SetImage(std::move(page.image));
+            pages.push_back({std::move(graphic), page.dpi});
+        }
+        return pages;
+    }
     if (jpeg) {
         auto graphic = std::make_unique<TJpegImage>();
         bool endedEarly = false;
@@ -84,15 +93,20 @@ std::unique_ptr<TGraphic> LoadPictureFile(const QString& path, bool* incomplete)
         if (incomplete)
             *incomplete = endedEarly;
         graphic->SetOriginalBytes(std::move(bytes));
-        return graphic;
-    }
-    if (bmp || icon) {
+        pages.push_back({std::move(graphic), QSize()});
+    } else if (bmp || icon) {
         auto graphic = std::make_unique<TBitmap>();
         graphic->SetImage(bmp ? DecodeBmpFile(bytes) : IconToBitmap(DecodeIconFile(bytes)));
-        return graphic;
+        pages.push_back({std::move(graphic), QSize()});
+    } else {
+        // Either kind loads under either extension: the header says which it is.
+        pages.push_back({std::make_unique<TMetafile>(std::move(bytes)), QSize()});
     }
-    // Either kind loads under either extension: the header says which it is.
-    return std::make_unique<TMetafile>(std::move(bytes));
+    return pages;
+}
+
+std::unique_ptr<TGraphic> LoadPictureFile(const QString& path, bool* incomplete) {
+    return std::move(LoadPictureFilePages(path, incomplete).front().graphic);
 }
 
 QString IncompleteFileText(const QString& path) {
@@ -126,8 +140,9 @@ TSaveFormat SaveFormatOf(const QString& path) {
         return TSaveFormat::Bmp;
     if (IsJpegExtension(ext))
         return TSaveFormat::Jpeg;
-    if (IsPngExtension(ext))
-        return TSaveFormat::Png;
+    TRasterKind kind = TRasterKind::Png;
+    if (RasterKindOf(ext, kind) && kind != TRasterKind::Gif)
+        return kind == TRasterKind::Png ? TSaveFormat::Png : TSaveFormat::Tiff;
     return TSaveFormat::None;
 }
 
@@ -136,25 +151,16 @@ bool CanSaveBitmapAs(const QString& path) {
 }
 
 QString CannotSaveAsText(const QString& path, bool metafile) {
-    const QString extensions = metafile
-                                   ? QStringLiteral(".bmp, .dib, .jpg, .jpeg, .png, .wmf oder .emf")
-                                   : QStringLiteral(".bmp, .dib, .jpg, .jpeg oder .png");
+    const QString extensions =
+        metafile ? QStringLiteral(".bmp, .dib, .jpg, .jpeg, .png, .tif, .tiff, "
+                                  ".wmf oder .emf")
+                 : QStringLiteral(".bmp, .dib, .jpg, .jpeg, .png, .tif oder .tiff");
     return QStringLiteral("Die Datei %1 wurde nicht gesichert:\rBilder können nur als %2 "
                           "gesichert werden.")
         .arg(path, extensions);
 }
 
-QByteArray EncodePng(const QImage& image, const QString& path) {
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, "png");
-    if (!writer.write(image))
-        CannotCreate(path);
-    return png;
-}
-
-bool SaveBitmapToFile(const QImage& bitmap, const QString& path) {
+bool SaveBitmapToFile(const QImage& bitmap, const QString& path, const QSize& dpi) {
     switch (SaveFormatOf(path)) {
     case TSaveFormat::Bmp:
         ReplaceFile(path, [&](TNewFile& file) { WriteBmpFile(file, bitmap, path); });
@@ -164,9 +170,12 @@ bool SaveBitmapToFile(const QImage& bitmap, const QString& path) {
         ReplaceFile(path, [&](TNewFile& file) { WriteBytes(file, jpeg, path); });
         return true;
     }
-    case TSaveFormat::Png: {
-        const QByteArray png = EncodePng(bitmap, path);
-        ReplaceFile(path, [&](TNewFile& file) { WriteBytes(file, png, path); });
+    case TSaveFormat::Png:
+    case TSaveFormat::Tiff: {
+        const QByteArray encoded = EncodeRasterFile(
+            bitmap, SaveFormatOf(path) == TSaveFormat::Png ? TRasterKind::Png : TRasterKind::Tiff,
+            dpi, path);
+        ReplaceFile(path, [&](TNewFile& file) { WriteBytes(file, encoded, path); });
         return true;
     }
     case TSaveFormat::None:
@@ -175,7 +184,7 @@ bool SaveBitmapToFile(const QImage& bitmap, const QString& path) {
     return false;
 }
 
-bool SaveGraphicToFile(const TGraphic& graphic, const QString& path) {
+bool SaveGraphicToFile(const TGraphic& graphic, const QString& path, const QSize& dpi) {
     const QString ext = PictureFileExtension(path).toLower();
     switch (graphic.Kind()) {
     case GraphicKind::Metafile:
@@ -205,5 +214,5 @@ bool SaveGraphicToFile(const TGraphic& graphic, const QString& path) {
     }
     if (!CanSaveBitmapAs(path))
         return false;
-    return SaveBitmapToFile(RenderGraphic(graphic), path);
+    return SaveBitmapToFile(RenderGraphic(graphic), path, dpi);
 }

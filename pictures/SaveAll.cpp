@@ -3,6 +3,7 @@
 #include "pictures/Jpeg.h"
 #include "pictures/PictureFileWriting.h"
 #include "pictures/PictureFiles.h"
+#include "pictures/RasterFiles.h"
 #include "platform/NewFile.h"
 #include "platform/WholeNumber.h"
 
@@ -162,13 +163,18 @@ QStringList SavePages(const std::vector<PageSource>& pages, const QString& chose
             const QImage image = pages[static_cast<std::size_t>(page)].Render();
             if (!image.isNull()) {
                 const QString planned = NumberedPictureName(chosenPath, number);
-                const QByteArray png =
-                    format == TSaveFormat::Png ? EncodePng(image, planned) : QByteArray();
+                const bool bmp = format == TSaveFormat::Bmp;
+                const QByteArray encoded =
+                    bmp ? QByteArray()
+                        : EncodeRasterFile(image,
+                                           format == TSaveFormat::Png ? TRasterKind::Png
+                                                                      : TRasterKind::Tiff,
+                                           QSize(), planned);
                 TNewFile file(planned);
                 if (!file.IsOpen())
                     CannotCreate(planned);
-                if (format == TSaveFormat::Png)
-                    WriteBytes(file, png, planned);
+                if (!bmp)
+                    WriteBytes(file, encoded, planned);
                 else
                     WriteBmpFile(file, image, planned);
                 name = LinkWithFreeNumber(file, chosenPath, number);

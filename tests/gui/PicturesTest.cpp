@@ -27,7 +27,9 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPainter>
+#include <QProcess>
 #include <QScrollArea>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
@@ -606,6 +608,13 @@ private slots:
                                  << "EFOpenError : Datei %1 kann nicht geöffnet werden";
         QTest::newRow("damaged") << "kaputt.bmp" << QByteArray("BM\x10\x00\x00\x00", 6)
                                  << "EInvalidGraphic : Bitmap ist ungültig";
+        // The newer kinds are damaged in the words of a damaged BMP.
+        QTest::newRow("damaged png") << "kaputt.png" << QByteArray("\x89PNG\r\n\x1A\n", 8)
+                                     << "EInvalidGraphic : Bitmap ist ungültig";
+        QTest::newRow("damaged gif")
+            << "kaputt.gif" << QByteArray("GIF89a") << "EInvalidGraphic : Bitmap ist ungültig";
+        QTest::newRow("damaged tiff") << "kaputt.tif" << QByteArray("II*\0\x08\0\0\0", 8)
+                                      << "EInvalidGraphic : Bitmap ist ungültig";
     }
 
     void unreadableFilesLeaveAnEmptyPage() {
@@ -674,6 +683,80 @@ private slots:
         Choose("PicOpenItem", whole);
         QCOMPARE(Buttons().size(), 2);
         QCOMPARE(dialogs->Count(DialogRecorder::Shown::Message), 1);
+    }
+
+    // A TIFF of several pages, as a scanner batch or a fax program writes it, gives a page
+    // each, in file order, each at the resolution the file records; from the command line and
+    // through "Bild öffnen..." alike. Saving a page as PNG or TIFF records its resolution.
+    void multiPageTiffMakesAPageEach() {
+        if (QStandardPaths::findExecutable(QStringLiteral("convert")).isEmpty())
+            QSKIP("ImageMagick's convert is not installed (scripts/install-deps.sh)");
+        const QSize sizes[] = {{60, 40}, {80, 30}, {50, 70}};
+        const QSize dpis[] = {{300, 300}, {204, 98}, {150, 75}};
+        QStringList pages;
+        for (int i = 0; i < 3; ++i) {
+            QImage page =
+                Pattern(sizes[i].width(), sizes[i].height(), QColor::fromHsv(i * 100, 200, 200));
+            if (i == 1)
+                page = page.convertToFormat(QImage::Format_Mono);
+            page.setDotsPerMeterX(qRound(dpis[i].width() / 0.0254));
+            page.setDotsPerMeterY(qRound(dpis[i].height() / 0.0254));
+            pages << Path(QStringLiteral("seite%1.tif").arg(i));
+            QVERIFY(page.save(pages.last(), "TIFF"));
+        }
+        // The middle page a 1-bit fax page, compressed as fax machines do.
+        const QString g4 = Path("g4.tif");
+        const QString fax = Path("fax.tif");
+        QCOMPARE(
+            QProcess::execute(QStringLiteral("convert"), {pages[1], QStringLiteral("-compress"),
+                                                          QStringLiteral("Group4"), g4}),
+            0);
+        QCOMPARE(QProcess::execute(QStringLiteral("convert"), {pages[0], g4, pages[2], fax}), 0);
+        QVERIFY(Pattern(20, 10, Qt::gray).save(Path("danach.bmp"), "BMP"));
+
+        OpenFormWith({fax, Path("danach.bmp")});
+        QCOMPARE(Buttons().size(), 4);
+        const QList<TPicProperties*> order = Order();
+        for (int i = 0; i < 3; ++i) {
+            QCOMPARE(QSize(order[i]->PicWidth(), order[i]->PicHeight()), sizes[i]);
+            QCOMPARE(QSize(order[i]->ScannerDPI.X, order[i]->ScannerDPI.Y), dpis[i]);
+        }
+        // A BMP after them takes the screen's resolution as before ("Automatisch").
+        QCOMPARE(order[3]->PicWidth(), 20);
+        QCOMPARE(order[3]->ScannerDPI.X, form->logicalDpiX());
+        QCOMPARE(Broken(), QString());
+        QCOMPARE(dialogs->Count(DialogRecorder::Shown::Message), 0);
+
+        // Through the menu, after the pages there are; the last page of the file is current.
+        Choose("PicOpenItem", fax);
+        QCOMPARE(Buttons().size(), 7);
+        QCOMPARE(form->CurrentPicNo, 7);
+        QCOMPARE(form->pic->PicWidth(), 50);
+        QCOMPARE(SrcX()->Value(), 150);
+        QCOMPARE(SrcY()->Value(), 75);
+        QCOMPARE(Broken(), QString());
+
+        // The fax page saved keeps its 204 × 98 dpi.
+        form->SelectPic(6);
+        QCOMPARE(QSize(SrcX()->Value(), SrcY()->Value()), QSize(204, 98));
+        // The page's resolution is saved, also after the user changed it.
+        const struct {
+            const char* name;
+            QSize dpi;
+        } saves[] = {{"fax-seite.png", {204, 98}},
+                     {"fax-seite.tiff", {204, 98}},
+                     {"geaendert.tif", {400, 200}},
+                     {"geaendert.png", {400, 200}}};
+        for (const auto& save : saves) {
+            form->pic->ScannerDPI = {save.dpi.width(), save.dpi.height()};
+            Choose("PicSaveAsItem", Path(save.name));
+            const QImage saved(Path(save.name));
+            QCOMPARE(saved.size(), sizes[1]);
+            QCOMPARE(QSize(qRound(saved.dotsPerMeterX() * 0.0254),
+                           qRound(saved.dotsPerMeterY() * 0.0254)),
+                     save.dpi);
+        }
+        QCOMPARE(dialogs->Count(DialogRecorder::Shown::Message), 0);
     }
 
     void resolutionOfALoadedPicture_data() {
@@ -985,21 +1068,27 @@ private slots:
         QTest::newRow("save as, PNG") << "PicSaveAsItem" << false << "b.PNG"
                                       << "b.PNG png"
                                       << "";
+        QTest::newRow("save as, tif") << "PicSaveAsItem" << false << "b.tif"
+                                      << "b.tif tiff"
+                                      << "";
         QTest::newRow("save as, bitmap as metafile") << "PicSaveAsItem" << false << "b.wmf"
                                                      << ""
-                                                     << ".jpeg oder .png";
+                                                     << ".png, .tif oder .tiff";
         QTest::newRow("save as, gif") << "PicSaveAsItem" << false << "b.gif"
                                       << ""
-                                      << ".jpeg oder .png";
+                                      << ".png, .tif oder .tiff";
         QTest::newRow("save as, metafile as gif") << "PicSaveAsItem" << true << "m.gif"
                                                   << ""
                                                   << ".wmf oder .emf";
         QTest::newRow("save all, png") << "SaveAllPicsItem" << false << "Pic.png"
                                        << "Pic001.png png"
                                        << "";
+        QTest::newRow("save all, tiff") << "SaveAllPicsItem" << false << "Pic.tiff"
+                                        << "Pic001.tiff tiff"
+                                        << "";
         QTest::newRow("save all, gif") << "SaveAllPicsItem" << false << "Pic.gif"
                                        << ""
-                                       << ".jpeg oder .png";
+                                       << ".png, .tif oder .tiff";
     }
     void namesWithoutAWriter() {
         QFETCH(QString, command);
