@@ -236,6 +236,38 @@ QRgb At(const QImage& image, int x, int y) {
     return image.pixel(x, y) & 0xFFFFFF;
 }
 
+struct TDrawCase {
+    const char* name;
+    QByteArray bytes;
+    QPoint inside;  // pixel that must be red (100×100 rendering of a 1-inch picture)
+    QPoint outside; // pixel that must stay white (none when negative)
+};
+
+void ExpectRedInside(const std::vector<TDrawCase>& cases) {
+    for (const TDrawCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const TMetafile metafile(c.bytes);
+        const QImage image = Render(metafile, QSize(100, 100));
+        EXPECT_EQ(At(image, c.inside.x(), c.inside.y()), 0xFF0000u & 0xFFFFFF);
+        if (c.outside.x() >= 0) {
+            EXPECT_EQ(At(image, c.outside.x(), c.outside.y()), 0xFFFFFFu);
+        }
+    }
+}
+
+// A WMF with a window of 100 × 100 units onto its picture.
+TWmf Wmf100() {
+    TWmf w;
+    w.Rec(Wmf::META_SETWINDOWORG, {0, 0});
+    w.Rec(Wmf::META_SETWINDOWEXT, {100, 100});
+    return w;
+}
+
+void WmfBrush(TWmf& w, uint32_t colour) {
+    w.Rec(Wmf::META_CREATEBRUSHINDIRECT,
+          {Gdi::BS_SOLID, int(colour & 0xFFFF), int(colour >> 16), 0});
+}
+
 } // namespace
 
 // The outside encoder's samples: sizes per the header rules.
@@ -328,13 +360,7 @@ TEST(MetafileTest, RecordsDrawWhereTheMappingPutsThem) {
         e.Rec(Emf::EMR_SELECTOBJECT, {1});
         e.Rec(Emf::EMR_SELECTOBJECT, {int64_t(Gdi::NULL_PEN)});
     };
-    struct Case {
-        const char* name;
-        QByteArray bytes;
-        QPoint inside;  // pixel that must be red (100×100 rendering of a 1-inch picture)
-        QPoint outside; // pixel that must stay white
-    };
-    std::vector<Case> cases;
+    std::vector<TDrawCase> cases;
     {
         TEmf e;
         fill(e, Red);
@@ -472,15 +498,118 @@ TEST(MetafileTest, RecordsDrawWhereTheMappingPutsThem) {
         w.Rec(Wmf::META_RECTANGLE, {100, 100, 0, 0});
         cases.push_back({"wmf clip region", w.Bytes(), {25, 25}, {75, 25}});
     }
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const TMetafile metafile(c.bytes);
-        const QImage image = Render(metafile, QSize(100, 100));
-        EXPECT_EQ(At(image, c.inside.x(), c.inside.y()), 0xFF0000u & 0xFFFFFF);
-        if (c.outside.x() >= 0) {
-            EXPECT_EQ(At(image, c.outside.x(), c.outside.y()), 0xFFFFFFu);
-        }
+    ExpectRedInside(cases);
+}
+
+// What WMF and EMF records do to the device context both share: object slots, regions, palettes,
+// paths and clips. A damaged record is skipped whole: it changes nothing.
+TEST(MetafileTest, RecordsDriveTheDeviceContext) {
+    std::vector<TDrawCase> cases;
+    {
+        // A deleted object's slot is the lowest free one: the next new object takes it.
+        TWmf w = Wmf100();
+        WmfBrush(w, Blue);
+        WmfBrush(w, Green);
+        w.Rec(Wmf::META_DELETEOBJECT, {0});
+        WmfBrush(w, Red);
+        w.Rec(Wmf::META_SELECTOBJECT, {0});
+        w.Rec(Wmf::META_RECTANGLE, {50, 50, 0, 0});
+        cases.push_back({"wmf slot reused", w.Bytes(), {25, 25}, {75, 75}});
     }
+    {
+        TWmf w = Wmf100();
+        w.Rec(Wmf::META_CREATEREGION, {0, 6, 0, 0, 34, 1, 2, 0, 0, 50, 50, 2, 0, 50, 0, 50, 2});
+        WmfBrush(w, Red);
+        w.Rec(Wmf::META_FILLREGION, {0, 1});
+        cases.push_back({"wmf region filled", w.Bytes(), {25, 25}, {75, 25}});
+    }
+    {
+        TWmf w;
+        w.Rec(Wmf::META_SETWINDOWORG, {0, 0});
+        w.Rec(Wmf::META_SETWINDOWEXT, {10, 10});
+        w.Rec(Wmf::META_SETPIXEL, {int(Red & 0xFFFF), int(Red >> 16), 2, 2});
+        cases.push_back({"wmf pixel of a tenth", w.Bytes(), {25, 25}, {35, 35}});
+    }
+    {
+        TWmf w;
+        w.Rec(Wmf::META_SETWINDOWORG, {0, 0});
+        w.Rec(Wmf::META_SETWINDOWEXT, {200, 200});
+        w.Rec(Wmf::META_SCALEWINDOWEXT, {2, 1, 2, 1}); // y denominator first: now 100 × 100
+        WmfBrush(w, Red);
+        w.Rec(Wmf::META_SELECTOBJECT, {0});
+        w.Rec(Wmf::META_RECTANGLE, {50, 50, 0, 0});
+        cases.push_back({"wmf window scaled", w.Bytes(), {40, 40}, {75, 75}});
+    }
+    {
+        // Entries set in the selected palette; a brush of palette index 0.
+        TWmf w = Wmf100();
+        w.Rec(Wmf::META_CREATEPALETTE, {0x300, 1, 0xFF00, 0});
+        w.Rec(Wmf::META_SELECTPALETTE, {0});
+        w.Rec(Wmf::META_SETPALENTRIES, {0, 1, 0x00FF, 0});
+        WmfBrush(w, 0x01000000);
+        w.Rec(Wmf::META_SELECTOBJECT, {1});
+        w.Rec(Wmf::META_RECTANGLE, {50, 50, 0, 0});
+        cases.push_back({"wmf palette entries", w.Bytes(), {25, 25}, {75, 75}});
+    }
+    const auto brush = [](TEmf& e, int index, uint32_t colour) {
+        e.Rec(Emf::EMR_CREATEBRUSHINDIRECT, {index, Gdi::BS_SOLID, colour, 0});
+    };
+    {
+        TEmf e;
+        e.Rec(Emf::EMR_CREATEPALETTE, {3, 0x300 | 1 << 16, Green});
+        e.Rec(Emf::EMR_SETPALETTEENTRIES, {3, 0, 1, Red});
+        e.Rec(Emf::EMR_SELECTPALETTE, {3});
+        brush(e, 1, 0x01000000);
+        e.Rec(Emf::EMR_SELECTOBJECT, {1});
+        e.Rec(Emf::EMR_RECTANGLE, {0, 0, 48, 48});
+        cases.push_back({"emf palette entries", e.Bytes(), {25, 25}, {75, 75}});
+    }
+    {
+        // Region rectangles in device pixels, filled with the brush the record names.
+        TEmf e;
+        brush(e, 1, Red);
+        e.Rec(Emf::EMR_FILLRGN, {0, 0, 96, 96, 48, 1, 32, 1, 1, 16, 0, 0, 48, 48, 0, 0, 48, 48});
+        cases.push_back({"emf region filled", e.Bytes(), {25, 25}, {75, 75}});
+    }
+    {
+        TEmf e;
+        brush(e, 1, Red);
+        brush(e, 2, Blue);
+        e.Rec(Emf::EMR_SELECTOBJECT, {1});
+        e.Rec(Emf::EMR_FILLRGN, {0, 0, 96, 96, 4800, 2, 32, 1}); // region beyond the record
+        e.Rec(Emf::EMR_RECTANGLE, {0, 0, 48, 48});
+        cases.push_back({"damaged region fill keeps the brush", e.Bytes(), {25, 25}, {75, 75}});
+    }
+    {
+        TEmf e;
+        brush(e, 1, Red);
+        e.Rec(Emf::EMR_SELECTOBJECT, {1});
+        e.Rec(Emf::EMR_BEGINPATH, {});
+        e.Rec(Emf::EMR_POLYGON, {0, 0, 48, 48, 4, 0, 0, 48, 0, 48, 48, 0, 48});
+        e.Rec(Emf::EMR_ENDPATH, {});
+        e.Rec(Emf::EMR_SELECTCLIPPATH, {}); // no mode
+        e.Rec(Emf::EMR_FILLPATH, {0, 0, 48, 48});
+        cases.push_back({"damaged clip path keeps the path", e.Bytes(), {25, 25}, {75, 75}});
+    }
+    {
+        TEmf e;
+        e.Rec(Emf::EMR_CREATEPEN, {1, Gdi::PS_SOLID, 20, 0, Red});
+        e.Rec(Emf::EMR_SELECTOBJECT, {1});
+        QByteArray kinds;
+        kinds.append(char(Emf::PT_MOVETO)).append(char(Emf::PT_LINETO));
+        e.Rec(Emf::EMR_POLYDRAW, {0, 0, 96, 96, 2, 10, 50, 90, 50}, kinds);
+        cases.push_back({"emf polydraw", e.Bytes(), {50, 50}, {50, 20}});
+    }
+    {
+        TEmf e;
+        brush(e, 1, Red);
+        e.Rec(Emf::EMR_SELECTOBJECT, {1});
+        e.Rec(Emf::EMR_INTERSECTCLIPRECT, {0, 0, 48, 96});
+        e.Rec(Emf::EMR_OFFSETCLIPRGN, {48, 0});
+        e.Rec(Emf::EMR_RECTANGLE, {0, 0, 96, 96});
+        cases.push_back({"emf clip moved", e.Bytes(), {75, 50}, {25, 50}});
+    }
+    ExpectRedInside(cases);
 }
 
 // Text: drawn in the text colour, upright even under a mapping with y up, and advanced by Dx.
