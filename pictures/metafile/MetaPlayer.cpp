@@ -414,7 +414,7 @@ private:
     bool SetRop(); // false when nothing is to be drawn
     void DrawShape(QPainterPath path, bool fill, bool stroke);
     void DrawLogicalPath(const QPainterPath& path, bool fill, bool stroke);
-    void AddToPath(const QPainterPath& logical, bool continueFigure);
+    void AddToPath(const QPainterPath& logical, bool continueFigure, bool closed);
     void StrokeFillPath(bool fill, bool stroke);
     void PolyLine(const QPolygonF& points, bool fromCurrent, bool closed);
     void PolyBezier(const QPolygonF& points, bool fromCurrent);
@@ -461,6 +461,9 @@ private:
     std::unordered_map<uint32_t, TObject> m_emfObjects;
     bool m_inPath = false;
     QPainterPath m_path; // device space
+    // The path's last figure ends at the current position and is not closed: a record that draws
+    // on from there (LineTo, PolyBezierTo, ArcTo...) extends it rather than starting a new one.
+    bool m_figureOpen = false;
     qint64 m_clipWork = 0;
     QHash<QString, TFace> m_faces;
 };
@@ -671,31 +674,54 @@ void TPlayer::DrawLogicalPath(const QPainterPath& path, bool fill, bool stroke) 
 
 void TPlayer::DrawShape(QPainterPath path, bool fill, bool stroke) {
     if (m_inPath) {
-        AddToPath(path, false);
+        AddToPath(path, false, fill);
         return;
     }
     path.setFillRule(m_s.PolyFill == WINDING ? Qt::WindingFill : Qt::OddEvenFill);
     DrawLogicalPath(path, fill, stroke);
 }
 
-void TPlayer::AddToPath(const QPainterPath& logical, bool continueFigure) {
-    if (m_path.elementCount() > MaxPathElements)
+// `continueFigure`: `logical` starts at the current position. connectPath joins its start to the
+// path's end by a line, which is right only when that is where the last figure stopped; after a
+// MoveTo, a CloseFigure or a closed shape every figure stays a subpath of its own.
+void TPlayer::AddToPath(const QPainterPath& logical, bool continueFigure, bool closed) {
+    if (m_path.elementCount() > MaxPathElements || logical.isEmpty())
         return;
     const QPainterPath mapped = Logical().map(logical);
-    if (continueFigure && m_path.elementCount() > 0) {
+    if (continueFigure && m_figureOpen && m_path.elementCount() > 0)
         m_path.connectPath(mapped);
-    } else {
+    else
         m_path.addPath(mapped);
+    m_figureOpen =
+        !closed && (continueFigure || m_path.currentPosition() == Logical().map(m_s.Position));
+}
+
+// Every figure of `path` closed, as filling a path closes all its open figures first.
+QPainterPath CloseFigures(const QPainterPath& path) {
+    QPainterPath closed;
+    closed.setFillRule(path.fillRule());
+    for (int i = 0; i < path.elementCount(); ++i) {
+        const QPainterPath::Element e = path.elementAt(i);
+        if (e.isMoveTo()) {
+            closed.closeSubpath();
+            closed.moveTo(e);
+        } else if (e.isLineTo()) {
+            closed.lineTo(e);
+        } else if (e.isCurveTo() && i + 2 < path.elementCount()) {
+            closed.cubicTo(e, path.elementAt(i + 1), path.elementAt(i + 2));
+            i += 2;
+        }
     }
+    closed.closeSubpath();
+    return closed;
 }
 
 void TPlayer::StrokeFillPath(bool fill, bool stroke) {
-    QPainterPath path = m_path;
+    QPainterPath path = fill ? CloseFigures(m_path) : m_path;
     m_path = QPainterPath();
     m_inPath = false;
+    m_figureOpen = false;
     path.setFillRule(m_s.PolyFill == WINDING ? Qt::WindingFill : Qt::OddEvenFill);
-    if (fill)
-        path.closeSubpath();
     // The path is in device space; draw it there, with the pen as wide as the mapping makes it.
     const QTransform saved = m_s.World;
     const TState keep = m_s;
@@ -724,7 +750,7 @@ void TPlayer::PolyLine(const QPolygonF& points, bool fromCurrent, bool closed) {
     if (closed)
         path.closeSubpath();
     if (m_inPath)
-        AddToPath(path, fromCurrent);
+        AddToPath(path, fromCurrent, closed);
     else
         DrawShape(path, closed, true);
     if (fromCurrent)
@@ -745,7 +771,7 @@ void TPlayer::PolyBezier(const QPolygonF& points, bool fromCurrent) {
     for (; i + 2 < points.size(); i += 3)
         path.cubicTo(points[i], points[i + 1], points[i + 2]);
     if (m_inPath)
-        AddToPath(path, fromCurrent);
+        AddToPath(path, fromCurrent, false);
     else
         DrawShape(path, false, true);
     if (fromCurrent)
@@ -802,7 +828,7 @@ void TPlayer::ArcShape(const QRectF& rawBox, QPointF start, QPointF end, int kin
     if (kind != 0)
         path.closeSubpath();
     if (arcTo && m_inPath)
-        AddToPath(path, true);
+        AddToPath(path, true, false);
     else
         DrawShape(path, kind != 0, true);
     if (arcTo)
@@ -1852,6 +1878,7 @@ void TPlayer::EmfRecord(const TMetaReader& rec, uint32_t type) {
         rec.Need(types, count);
         QPainterPath path;
         path.moveTo(m_s.Position);
+        bool closedAtEnd = false;
         for (uint32_t i = 0; i < count; ++i) {
             const uint8_t t = rec.U8(types + i);
             const QPointF& p = points[int(i)];
@@ -1865,11 +1892,17 @@ void TPlayer::EmfRecord(const TMetaReader& rec, uint32_t type) {
             } else {
                 path.lineTo(p);
             }
-            if (t & Emf::PT_CLOSEFIGURE)
+            closedAtEnd = (t & Emf::PT_CLOSEFIGURE) != 0;
+            if (closedAtEnd)
                 path.closeSubpath();
         }
         m_s.Position = path.currentPosition();
-        DrawShape(path, false, true);
+        // Points before the first MoveTo draw on from the current position.
+        if (m_inPath)
+            AddToPath(path, count > 0 && (rec.U8(types) & Emf::PT_MOVETO) != Emf::PT_MOVETO,
+                      closedAtEnd);
+        else
+            DrawShape(path, false, true);
         break;
     }
     case Emf::EMR_SETWINDOWEXTEX:
@@ -1935,8 +1968,7 @@ void TPlayer::EmfRecord(const TMetaReader& rec, uint32_t type) {
         break;
     case Emf::EMR_MOVETOEX:
         m_s.Position = point(8);
-        if (m_inPath && m_path.elementCount() <= MaxPathElements)
-            m_path.moveTo(Logical().map(m_s.Position));
+        m_figureOpen = false;
         break;
     case Emf::EMR_LINETO:
         PolyLine(QPolygonF{point(8)}, true, false);
@@ -1965,6 +1997,7 @@ void TPlayer::EmfRecord(const TMetaReader& rec, uint32_t type) {
         path.closeSubpath();
         m_path = QPainterPath();
         m_inPath = false;
+        m_figureOpen = false;
         CombineClip(path, rec.U32(8));
         break;
     }
@@ -2122,7 +2155,7 @@ void TPlayer::EmfRecord(const TMetaReader& rec, uint32_t type) {
         path.lineTo(arc.currentPosition());
         path.arcTo(box, startAngle, std::clamp<qreal>(sweep, -3600, 3600));
         if (m_inPath)
-            AddToPath(path, true);
+            AddToPath(path, true, false);
         else
             DrawShape(path, false, true);
         m_s.Position = path.currentPosition();
@@ -2159,16 +2192,19 @@ void TPlayer::EmfRecord(const TMetaReader& rec, uint32_t type) {
     case Emf::EMR_BEGINPATH:
         m_inPath = true;
         m_path = QPainterPath();
+        m_figureOpen = false;
         break;
     case Emf::EMR_ENDPATH:
         m_inPath = false;
         break;
     case Emf::EMR_CLOSEFIGURE:
         m_path.closeSubpath();
+        m_figureOpen = false;
         break;
     case Emf::EMR_ABORTPATH:
         m_inPath = false;
         m_path = QPainterPath();
+        m_figureOpen = false;
         break;
     case Emf::EMR_FILLPATH:
         StrokeFillPath(true, false);
