@@ -355,6 +355,7 @@ QPainterPath TDeviceContext::DeviceExtent() const {
 void TDeviceContext::BeginPath() {
     m_inPath = true;
     m_path = QPainterPath();
+    m_figureOpen = false;
 }
 
 void TDeviceContext::EndPath() {
@@ -364,27 +365,32 @@ void TDeviceContext::EndPath() {
 void TDeviceContext::AbortPath() {
     m_inPath = false;
     m_path = QPainterPath();
+    m_figureOpen = false;
 }
 
 void TDeviceContext::CloseFigure() {
     m_path.closeSubpath();
+    m_figureOpen = false;
 }
 
 void TDeviceContext::MoveTo(QPointF logical) {
     m_s.Position = logical;
-    if (m_inPath && m_path.elementCount() <= MaxPathElements)
-        m_path.moveTo(Logical().map(logical));
+    m_figureOpen = false;
 }
 
-void TDeviceContext::AddToPath(const QPainterPath& logical, bool continueFigure) {
-    if (m_path.elementCount() > MaxPathElements)
+// `continueFigure`: `logical` starts at the current position. connectPath joins its start to the
+// path's end by a line, which is right only when that is where the last figure stopped; after a
+// MoveTo, a CloseFigure or a closed shape every figure stays a subpath of its own.
+void TDeviceContext::AddToPath(const QPainterPath& logical, bool continueFigure, bool closed) {
+    if (m_path.elementCount() > MaxPathElements || logical.isEmpty())
         return;
     const QPainterPath mapped = Logical().map(logical);
-    if (continueFigure && m_path.elementCount() > 0) {
+    if (continueFigure && m_figureOpen && m_path.elementCount() > 0)
         m_path.connectPath(mapped);
-    } else {
+    else
         m_path.addPath(mapped);
-    }
+    m_figureOpen =
+        !closed && (continueFigure || m_path.currentPosition() == Logical().map(m_s.Position));
 }
 
 // Flattening and widening grow a path; repeated on a huge one they would not end soon.
@@ -411,6 +417,7 @@ void TDeviceContext::SelectClipPath(uint32_t mode) {
     path.closeSubpath();
     m_path = QPainterPath();
     m_inPath = false;
+    m_figureOpen = false;
     CombineClip(path, mode);
 }
 

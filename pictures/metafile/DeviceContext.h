@@ -216,7 +216,7 @@ private:
     Qt::FillRule PolyFillRule() const {
         return m_s.PolyFill == Gdi::WINDING ? Qt::WindingFill : Qt::OddEvenFill;
     }
-    void AddToPath(const QPainterPath& logical, bool continueFigure);
+    void AddToPath(const QPainterPath& logical, bool continueFigure, bool closed);
 
     QPen MakePen(qreal scale) const;
     QBrush MakeBrush() const;
@@ -248,6 +248,9 @@ private:
     TObjectTable m_objects;
     bool m_inPath = false;
     QPainterPath m_path; // device space
+    // The path's last figure ends at the current position and is not closed: a record that draws
+    // on from there (LineTo, PolyBezierTo, ArcTo...) extends it rather than starting a new one.
+    bool m_figureOpen = false;
     qint64 m_clipWork = 0;
     QHash<QString, TFace> m_faces;
 };

@@ -165,20 +165,43 @@ void TDeviceContext::DrawLogicalPath(const QPainterPath& path, bool fill, bool s
 
 void TDeviceContext::DrawShape(QPainterPath path, bool fill, bool stroke) {
     if (m_inPath) {
-        AddToPath(path, false);
+        AddToPath(path, false, fill);
         return;
     }
     path.setFillRule(PolyFillRule());
     DrawLogicalPath(path, fill, stroke);
 }
 
+namespace {
+
+// Every figure of `path` closed, as filling a path closes all its open figures first.
+QPainterPath CloseFigures(const QPainterPath& path) {
+    QPainterPath closed;
+    closed.setFillRule(path.fillRule());
+    for (int i = 0; i < path.elementCount(); ++i) {
+        const QPainterPath::Element e = path.elementAt(i);
+        if (e.isMoveTo()) {
+            closed.closeSubpath();
+            closed.moveTo(e);
+        } else if (e.isLineTo()) {
+            closed.lineTo(e);
+        } else if (e.isCurveTo() && i + 2 < path.elementCount()) {
+            closed.cubicTo(e, path.elementAt(i + 1), path.elementAt(i + 2));
+            i += 2;
+        }
+    }
+    closed.closeSubpath();
+    return closed;
+}
+
+} // namespace
+
 void TDeviceContext::StrokeFillPath(bool fill, bool stroke) {
-    QPainterPath path = m_path;
+    QPainterPath path = fill ? CloseFigures(m_path) : m_path;
     m_path = QPainterPath();
     m_inPath = false;
+    m_figureOpen = false;
     path.setFillRule(PolyFillRule());
-    if (fill)
-        path.closeSubpath();
     // The path is in device space; draw it there, with the pen as wide as the mapping makes it.
     const TState keep = m_s;
     const qreal scale = DeviceScale();
@@ -205,7 +228,7 @@ void TDeviceContext::PolyLine(const QPolygonF& points, bool fromCurrent, bool cl
     if (closed)
         path.closeSubpath();
     if (m_inPath)
-        AddToPath(path, fromCurrent);
+        AddToPath(path, fromCurrent, closed);
     else
         DrawShape(path, closed, true);
     if (fromCurrent)
@@ -226,7 +249,7 @@ void TDeviceContext::PolyBezier(const QPolygonF& points, bool fromCurrent) {
     for (; i + 2 < points.size(); i += 3)
         path.cubicTo(points[i], points[i + 1], points[i + 2]);
     if (m_inPath)
-        AddToPath(path, fromCurrent);
+        AddToPath(path, fromCurrent, false);
     else
         DrawShape(path, false, true);
     if (fromCurrent)
@@ -290,7 +313,7 @@ void TDeviceContext::ArcShape(const QRectF& rawBox, QPointF start, QPointF end, 
     if (closed)
         path.closeSubpath();
     if (arcTo && m_inPath)
-        AddToPath(path, true);
+        AddToPath(path, true, false);
     else
         DrawShape(path, closed, true);
     if (arcTo)
@@ -308,7 +331,7 @@ void TDeviceContext::AngleArc(QPointF centre, qreal radius, qreal startAngle, qr
     path.lineTo(arc.currentPosition());
     path.arcTo(box, startAngle, std::clamp<qreal>(sweep, -3600, 3600));
     if (m_inPath)
-        AddToPath(path, true);
+        AddToPath(path, true, false);
     else
         DrawShape(path, false, true);
     m_s.Position = path.currentPosition();
@@ -318,6 +341,7 @@ void TDeviceContext::PolyDraw(const QPolygonF& points, const QByteArray& kinds) 
     const int count = std::min(int(points.size()), int(kinds.size()));
     QPainterPath path;
     path.moveTo(m_s.Position);
+    bool closedAtEnd = false;
     for (int i = 0; i < count; ++i) {
         const auto kind = static_cast<uint8_t>(kinds[i]);
         const QPointF& p = points[i];
@@ -331,11 +355,18 @@ void TDeviceContext::PolyDraw(const QPolygonF& points, const QByteArray& kinds) 
         } else {
             path.lineTo(p);
         }
-        if (kind & Emf::PT_CLOSEFIGURE)
+        closedAtEnd = (kind & Emf::PT_CLOSEFIGURE) != 0;
+        if (closedAtEnd)
             path.closeSubpath();
     }
     m_s.Position = path.currentPosition();
-    DrawShape(path, false, true);
+    // Points before the first MoveTo draw on from the current position.
+    if (m_inPath)
+        AddToPath(path,
+                  count > 0 && (static_cast<uint8_t>(kinds[0]) & Emf::PT_MOVETO) != Emf::PT_MOVETO,
+                  closedAtEnd);
+    else
+        DrawShape(path, false, true);
 }
 
 // --- areas and bitmaps ---------------------------------------------------------------------------

@@ -3,6 +3,7 @@
 
 #include "pictures/metafile/Metafile.h"
 #include "pictures/PictureFiles.h"
+#include "pictures/metafile/MetaRecorder.h"
 #include "pictures/metafile/MetaRecords.h"
 #include "platform/Errors.h"
 
@@ -610,6 +611,196 @@ TEST(MetafileTest, RecordsDriveTheDeviceContext) {
         cases.push_back({"emf clip moved", e.Bytes(), {75, 50}, {25, 50}});
     }
     ExpectRedInside(cases);
+}
+
+// A path keeps each figure a subpath of its own: a MoveTo, a CloseFigure or a closed shape ends
+// a figure, and nothing joins it to the next. Joined, the stroke would show the connecting line
+// and the fill, the clip, the flattened and the widened path would all take the wrong shape.
+TEST(MetafileTest, PathFiguresStaySeparate) {
+    // 16-bit points (x, y) packed as the *16 records hold them.
+    const auto points16 = [](std::initializer_list<std::pair<int, int>> points) {
+        std::vector<int64_t> params{0, 0, 96, 96, int64_t(points.size())};
+        for (const auto& [x, y] : points)
+            params.push_back(int64_t(y) << 16 | x);
+        return params;
+    };
+    const auto rec = [](TEmf& e, uint32_t type, const std::vector<int64_t>& params,
+                        const QByteArray& tail = {}) {
+        QByteArray record;
+        Put32(record, type);
+        Put32(record, 8 + 4 * qsizetype(params.size()) + tail.size());
+        for (int64_t v : params)
+            Put32(record, v);
+        e.Raw(record + tail);
+    };
+    // Pen red and 3 units wide or none; brush red or none.
+    const auto tools = [](TEmf& e, bool pen, bool brush) {
+        e.Rec(Emf::EMR_CREATEPEN, {1, Gdi::PS_SOLID, 3, 0, Red});
+        e.Rec(Emf::EMR_CREATEBRUSHINDIRECT, {2, Gdi::BS_SOLID, Red, 0});
+        e.Rec(Emf::EMR_SELECTOBJECT, {pen ? 1 : int64_t(Gdi::NULL_PEN)});
+        e.Rec(Emf::EMR_SELECTOBJECT, {brush ? 2 : int64_t(Gdi::NULL_BRUSH)});
+    };
+    struct Case {
+        const char* name;
+        QByteArray bytes;
+        std::vector<QPoint> ink;   // red
+        std::vector<QPoint> clear; // white: where a joining line or area would be
+    };
+    std::vector<Case> cases;
+    {
+        TEmf e;
+        tools(e, true, false);
+        e.Rec(Emf::EMR_BEGINPATH, {});
+        e.Rec(Emf::EMR_MOVETOEX, {10, 10});
+        e.Rec(Emf::EMR_LINETO, {30, 10});
+        e.Rec(Emf::EMR_MOVETOEX, {60, 60});
+        e.Rec(Emf::EMR_LINETO, {80, 60});
+        e.Rec(Emf::EMR_ENDPATH, {});
+        e.Rec(Emf::EMR_STROKEPATH, {0, 0, 96, 96});
+        cases.push_back({"two lines stroked", e.Bytes(), {{20, 10}, {70, 60}}, {{45, 35}}});
+    }
+    {
+        // Open figures as a writer of polyline runs leaves them; filling closes each one.
+        TEmf e;
+        tools(e, false, true);
+        e.Rec(Emf::EMR_BEGINPATH, {});
+        e.Rec(Emf::EMR_MOVETOEX, {10, 10});
+        rec(e, Emf::EMR_POLYLINETO16, points16({{40, 10}, {40, 40}}));
+        e.Rec(Emf::EMR_MOVETOEX, {60, 50});
+        rec(e, Emf::EMR_POLYLINETO16, points16({{90, 50}, {90, 80}}));
+        e.Rec(Emf::EMR_ENDPATH, {});
+        e.Rec(Emf::EMR_FILLPATH, {0, 0, 96, 96});
+        cases.push_back(
+            {"two open triangles filled", e.Bytes(), {{35, 15}, {85, 55}}, {{50, 45}, {45, 30}}});
+    }
+    {
+        // Stroking and filling closes every figure, not only the last one.
+        TEmf e;
+        tools(e, true, false);
+        e.Rec(Emf::EMR_BEGINPATH, {});
+        e.Rec(Emf::EMR_MOVETOEX, {10, 10});
+        rec(e, Emf::EMR_POLYLINETO16, points16({{40, 10}, {40, 40}}));
+        e.Rec(Emf::EMR_MOVETOEX, {60, 50});
+        rec(e, Emf::EMR_POLYLINETO16, points16({{90, 50}, {90, 80}}));
+        e.Rec(Emf::EMR_ENDPATH, {});
+        e.Rec(Emf::EMR_STROKEANDFILLPATH, {0, 0, 96, 96});
+        cases.push_back({"two open triangles stroked and filled",
+                         e.Bytes(),
+                         {{25, 25}, {75, 65}},
+                         {{50, 45}, {30, 20}}});
+    }
+    {
+        TEmf e;
+        tools(e, false, true);
+        e.Rec(Emf::EMR_BEGINPATH, {});
+        e.Rec(Emf::EMR_MOVETOEX, {10, 10});
+        rec(e, Emf::EMR_POLYLINETO16, points16({{40, 10}, {40, 40}, {10, 40}}));
+        e.Rec(Emf::EMR_MOVETOEX, {60, 60});
+        rec(e, Emf::EMR_POLYLINETO16, points16({{90, 60}, {90, 90}, {60, 90}}));
+        e.Rec(Emf::EMR_ENDPATH, {});
+        e.Rec(Emf::EMR_SELECTCLIPPATH, {Gdi::RGN_COPY});
+        e.Rec(Emf::EMR_RECTANGLE, {0, 0, 96, 96});
+        cases.push_back(
+            {"two squares as the clip", e.Bytes(), {{25, 25}, {75, 75}}, {{40, 55}, {50, 50}}});
+    }
+    {
+        TEmf e;
+        tools(e, true, false);
+        e.Rec(Emf::EMR_BEGINPATH, {});
+        e.Rec(Emf::EMR_MOVETOEX, {10, 10});
+        rec(e, Emf::EMR_POLYBEZIERTO16, points16({{20, 10}, {30, 10}, {40, 10}}));
+        e.Rec(Emf::EMR_MOVETOEX, {60, 60});
+        rec(e, Emf::EMR_POLYBEZIERTO16, points16({{70, 60}, {80, 60}, {90, 60}}));
+        e.Rec(Emf::EMR_ENDPATH, {});
+        e.Rec(Emf::EMR_FLATTENPATH, {});
+        e.Rec(Emf::EMR_STROKEPATH, {0, 0, 96, 96});
+        cases.push_back({"two curves flattened", e.Bytes(), {{25, 10}, {75, 60}}, {{50, 35}}});
+    }
+    {
+        TEmf e;
+        e.Rec(Emf::EMR_CREATEPEN, {1, Gdi::PS_SOLID, 4, 0, Red});
+        e.Rec(Emf::EMR_SELECTOBJECT, {1});
+        e.Rec(Emf::EMR_CREATEBRUSHINDIRECT, {2, Gdi::BS_SOLID, Red, 0});
+        e.Rec(Emf::EMR_SELECTOBJECT, {2});
+        e.Rec(Emf::EMR_BEGINPATH, {});
+        e.Rec(Emf::EMR_MOVETOEX, {10, 10});
+        e.Rec(Emf::EMR_LINETO, {40, 10});
+        e.Rec(Emf::EMR_MOVETOEX, {60, 60});
+        e.Rec(Emf::EMR_LINETO, {90, 60});
+        e.Rec(Emf::EMR_ENDPATH, {});
+        e.Rec(Emf::EMR_WIDENPATH, {});
+        e.Rec(Emf::EMR_FILLPATH, {0, 0, 96, 96});
+        cases.push_back({"two lines widened", e.Bytes(), {{25, 10}, {75, 60}}, {{50, 35}}});
+    }
+    {
+        // A polyline leaves the current position where it was: LineTo starts from there.
+        TEmf e;
+        tools(e, true, false);
+        e.Rec(Emf::EMR_BEGINPATH, {});
+        e.Rec(Emf::EMR_MOVETOEX, {60, 60});
+        rec(e, Emf::EMR_POLYLINE16, points16({{10, 10}, {40, 10}}));
+        e.Rec(Emf::EMR_LINETO, {90, 60});
+        e.Rec(Emf::EMR_ENDPATH, {});
+        e.Rec(Emf::EMR_STROKEPATH, {0, 0, 96, 96});
+        cases.push_back({"line after a polyline", e.Bytes(), {{25, 10}, {75, 60}}, {{50, 35}}});
+    }
+    {
+        // PolyDraw: points before its first MoveTo go on from the current position, a MoveTo
+        // among them starts a new figure.
+        TEmf e;
+        tools(e, true, false);
+        e.Rec(Emf::EMR_BEGINPATH, {});
+        e.Rec(Emf::EMR_MOVETOEX, {10, 10});
+        QByteArray types;
+        for (int t : {int(Emf::PT_LINETO), int(Emf::PT_MOVETO), int(Emf::PT_LINETO), 0})
+            types.append(char(t));
+        rec(e, Emf::EMR_POLYDRAW16, points16({{40, 10}, {60, 60}, {90, 60}}), types);
+        e.Rec(Emf::EMR_ENDPATH, {});
+        e.Rec(Emf::EMR_STROKEPATH, {0, 0, 96, 96});
+        cases.push_back({"poly-draw", e.Bytes(), {{25, 10}, {75, 60}}, {{50, 35}}});
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QImage image = Render(TMetafile(c.bytes), QSize(96, 96));
+        for (const QPoint& p : c.ink)
+            EXPECT_EQ(At(image, p.x(), p.y()), 0xFF0000u) << p.x() << "," << p.y();
+        for (const QPoint& p : c.clear)
+            EXPECT_EQ(At(image, p.x(), p.y()), 0xFFFFFFu) << p.x() << "," << p.y();
+    }
+}
+
+// A WMF clip of several pieces becomes one clip path of several figures when converted to EMF
+// (as on paste or saving in the other kind): read back, the pieces stay apart.
+TEST(MetafileTest, ConvertedWmfKeepsTheFiguresOfItsClip) {
+    TWmf w;
+    w.Rec(Wmf::META_SETWINDOWORG, {0, 0});
+    w.Rec(Wmf::META_SETWINDOWEXT, {96, 96});
+    w.Rec(Wmf::META_CREATEBRUSHINDIRECT, {Gdi::BS_SOLID, int(Red & 0xFFFF), int(Red >> 16), 0});
+    w.Rec(Wmf::META_SELECTOBJECT, {0});
+    // A square less a cross through its middle: four squares of 26 units in the corners.
+    w.Rec(Wmf::META_INTERSECTCLIPRECT, {86, 86, 10, 10}); // bottom, right, top, left
+    w.Rec(Wmf::META_EXCLUDECLIPRECT, {60, 96, 36, 0});
+    w.Rec(Wmf::META_EXCLUDECLIPRECT, {96, 60, 0, 36});
+    w.Rec(Wmf::META_RECTANGLE, {96, 96, 0, 0});
+    const TMetafile wmf(w.Bytes());
+    const QByteArray bytes = RecordGraphic(wmf, TMetafileKind::Emf);
+    bool clipPath = false;
+    for (qsizetype at = 0; at + 8 <= bytes.size();) {
+        const uint32_t size = qFromLittleEndian<uint32_t>(bytes.constData() + at + 4);
+        clipPath |= qFromLittleEndian<uint32_t>(bytes.constData() + at) == Emf::EMR_SELECTCLIPPATH;
+        if (size < 8)
+            break;
+        at += size;
+    }
+    EXPECT_TRUE(clipPath); // else this test no longer sees what it is about
+    const TMetafile emf(bytes);
+    const QImage original = Render(wmf, QSize(96, 96));
+    const QImage converted = Render(emf, QSize(96, 96));
+    for (const QPoint& p : {QPoint(23, 23), QPoint(73, 23), QPoint(23, 73), QPoint(73, 73)})
+        EXPECT_EQ(At(converted, p.x(), p.y()), 0xFF0000u) << p.x() << "," << p.y();
+    for (const QPoint& p : {QPoint(48, 48), QPoint(48, 23), QPoint(23, 48), QPoint(5, 5)})
+        EXPECT_EQ(At(converted, p.x(), p.y()), 0xFFFFFFu) << p.x() << "," << p.y();
+    EXPECT_LT(MeanDifference(converted, original), 0.5);
 }
 
 // Text: drawn in the text colour, upright even under a mapping with y up, and advanced by Dx.
