@@ -185,9 +185,33 @@ struct TDib {
     bool BottomUp = true;
 };
 
+TDib DecodeDibBits(const TMetaReader& info, const TMetaReader& bits, bool alpha);
+
 // Decodes a DIB inside a record: information header and colour table `info`, pixel bits `bits`.
 // With `alpha`, 32-bit pixels keep their fourth byte as premultiplied alpha (AlphaBlend).
+// The bitmap comes back in a 32-bit format whatever its bits were. Qt's smooth scaling reads a
+// pixel past the end of 24-bit and 8-bit grey bitmaps at some scales (measured with Qt 6.4: a
+// 4 × 4 bitmap drawn half as wide and five times as high), and it looks colour indexes up in the
+// colour table unchecked, while an embedded PNG's (or an inverted bitmap's) indexes may lie
+// beyond its table; its 32-bit paths keep to the bitmap.
 TDib DecodeDib(const TMetaReader& info, const TMetaReader& bits, bool alpha) {
+    TDib dib = DecodeDibBits(info, bits, alpha);
+    switch (dib.Image.format()) {
+    case QImage::Format_Invalid:
+    case QImage::Format_RGB32:
+    case QImage::Format_ARGB32:
+    case QImage::Format_ARGB32_Premultiplied:
+        break;
+    default:
+        dib.Image = dib.Image.convertToFormat(dib.Image.hasAlphaChannel()
+                                                  ? QImage::Format_ARGB32_Premultiplied
+                                                  : QImage::Format_RGB32);
+        break;
+    }
+    return dib;
+}
+
+TDib DecodeDibBits(const TMetaReader& info, const TMetaReader& bits, bool alpha) {
     TDib dib;
     const uint32_t headerSize = info.U32(0);
     long long width, height;
