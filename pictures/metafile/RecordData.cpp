@@ -109,7 +109,10 @@ QString DecodeAnsi(const QByteArray& bytes, uint8_t charset) {
     return text;
 }
 
-TDib DecodeDib(const TMetaReader& info, const TMetaReader& bits, bool alpha) {
+namespace {
+
+// DecodeDib's bitmap in the format its bits suggest.
+TDib DecodeDibBits(const TMetaReader& info, const TMetaReader& bits, bool alpha) {
     TDib dib;
     const uint32_t headerSize = info.U32(0);
     long long width, height;
@@ -190,6 +193,29 @@ TDib DecodeDib(const TMetaReader& info, const TMetaReader& bits, bool alpha) {
         dib.Image = DecodeBmpFile(file);
     } catch (const EInvalidGraphic&) {
         dib.Image = QImage();
+    }
+    return dib;
+}
+
+} // namespace
+
+TDib DecodeDib(const TMetaReader& info, const TMetaReader& bits, bool alpha) {
+    TDib dib = DecodeDibBits(info, bits, alpha);
+    // Qt's smooth scaling reads a pixel past the end of 24-bit and 8-bit grey bitmaps at some
+    // scales (measured with Qt 6.4: a 4 × 4 bitmap drawn half as wide and five times as high), and
+    // it looks colour indexes up in the colour table unchecked, while an embedded PNG's (or an
+    // inverted bitmap's) indexes may lie beyond its table; its 32-bit paths keep to the bitmap.
+    switch (dib.Image.format()) {
+    case QImage::Format_Invalid:
+    case QImage::Format_RGB32:
+    case QImage::Format_ARGB32:
+    case QImage::Format_ARGB32_Premultiplied:
+        break;
+    default:
+        dib.Image = dib.Image.convertToFormat(dib.Image.hasAlphaChannel()
+                                                  ? QImage::Format_ARGB32_Premultiplied
+                                                  : QImage::Format_RGB32);
+        break;
     }
     return dib;
 }

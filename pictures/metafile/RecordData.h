@@ -25,7 +25,8 @@ struct TDib {
 };
 
 // Decodes a DIB inside a record: information header and colour table `info`, pixel bits `bits`.
-// With `alpha`, 32-bit pixels keep their fourth byte as premultiplied alpha (AlphaBlend).
+// With `alpha`, 32-bit pixels keep their fourth byte as premultiplied alpha (AlphaBlend). The
+// bitmap comes back in a 32-bit format whatever its bits were: only those Qt draws safely.
 TDib DecodeDib(const TMetaReader& info, const TMetaReader& bits, bool alpha);
 
 // Decodes a packed DIB (header, colour table and bits in one block) that fills `rec` from `at`;

@@ -13,9 +13,11 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QPageSize>
+#include <QPaintEngine>
 #include <QPainter>
 #include <QPdfWriter>
 #include <QtEndian>
+#include <cmath>
 #include <gtest/gtest.h>
 #include <initializer_list>
 #include <iostream>
@@ -205,6 +207,98 @@ QByteArray Dib24(int w, int h) {
     }
     return d;
 }
+
+// A packed DIB of w×h pixels of `bits` (1, 4 or 8) per pixel, all of colour index 1, with the
+// colour table white, red.
+QByteArray DibIndexed(int bits, int w, int h) {
+    QByteArray d;
+    for (int v : {40, w, h})
+        Put32(d, v);
+    Put16(d, 1);
+    Put16(d, bits);
+    for (int v : {0, 0, 0, 0, 2, 0}) // compression, size, resolution, 2 colours used
+        Put32(d, v);
+    Put32(d, 0xFFFFFF);
+    Put32(d, 0xFF0000); // blue, green, red, reserved: red
+    const int stride = (w * bits + 31) / 32 * 4;
+    const char ones = bits == 8 ? char(0x01) : bits == 4 ? char(0x11) : char(0xFF);
+    for (int y = 0; y < h; ++y)
+        d.append(QByteArray(stride, ones));
+    return d;
+}
+
+// What a paint device is handed as bitmaps: format, the bitmap's and the source's rectangles,
+// and where the target lands on the device.
+struct TDrawnBitmap {
+    QImage::Format Format;
+    QRect Bitmap;
+    QRectF Source;
+    QRectF OnDevice;
+    bool FiniteTransform;
+};
+
+class TBitmapLogEngine final : public QPaintEngine {
+public:
+    TBitmapLogEngine() : QPaintEngine(QPaintEngine::AllFeatures) {}
+    bool begin(QPaintDevice*) override { return true; }
+    bool end() override { return true; }
+    void updateState(const QPaintEngineState& changed) override {
+        if (changed.state() & QPaintEngine::DirtyTransform)
+            m_transform = changed.transform();
+    }
+    void drawPixmap(const QRectF&, const QPixmap&, const QRectF&) override {}
+    void drawPath(const QPainterPath&) override {}
+    void drawPolygon(const QPointF*, int, PolygonDrawMode) override {}
+    void drawImage(const QRectF& target, const QImage& image, const QRectF& source,
+                   Qt::ImageConversionFlags) override {
+        const QTransform& t = m_transform;
+        const bool finite = std::isfinite(t.m11()) && std::isfinite(t.m12()) &&
+                            std::isfinite(t.m21()) && std::isfinite(t.m22()) &&
+                            std::isfinite(t.dx()) && std::isfinite(t.dy());
+        Drawn.push_back({image.format(), image.rect(), source, t.mapRect(target), finite});
+    }
+    Type type() const override { return QPaintEngine::User; }
+
+    std::vector<TDrawnBitmap> Drawn;
+
+private:
+    QTransform m_transform;
+};
+
+// A 96 × 96 pixel device at 96 dpi that draws nothing and logs the bitmaps.
+class TBitmapLog final : public QPaintDevice {
+public:
+    QPaintEngine* paintEngine() const override { return &m_engine; }
+    const std::vector<TDrawnBitmap>& Drawn() const { return m_engine.Drawn; }
+
+protected:
+    int metric(PaintDeviceMetric metric) const override {
+        switch (metric) {
+        case PdmWidth:
+        case PdmHeight:
+        case PdmDpiX:
+        case PdmDpiY:
+        case PdmPhysicalDpiX:
+        case PdmPhysicalDpiY:
+            return 96;
+        case PdmWidthMM:
+        case PdmHeightMM:
+            return 25;
+        case PdmDepth:
+            return 32;
+        case PdmNumColors:
+            return INT_MAX;
+        case PdmDevicePixelRatio:
+            return 1;
+        case PdmDevicePixelRatioScaled:
+            return int(devicePixelRatioFScale());
+        }
+        return 0;
+    }
+
+private:
+    mutable TBitmapLogEngine m_engine;
+};
 
 // Creates and selects font 1: Liberation Sans of `height` (logical units) and `width`.
 void SelectFont(TEmf& e, int height, int width = 0) {
@@ -801,6 +895,112 @@ TEST(MetafileTest, ConvertedWmfKeepsTheFiguresOfItsClip) {
     for (const QPoint& p : {QPoint(48, 48), QPoint(48, 23), QPoint(23, 48), QPoint(5, 5)})
         EXPECT_EQ(At(converted, p.x(), p.y()), 0xFFFFFFu) << p.x() << "," << p.y();
     EXPECT_LT(MeanDifference(converted, original), 0.5);
+}
+
+// Bitmaps reach Qt only in a form its drawing keeps to: a 32-bit format (its smooth scaling of
+// 24-bit and 8-bit bitmaps reads past their end, and of colour indexes past the colour table),
+// the source inside the bitmap, a finite transform and a target within reach of the device.
+TEST(MetafileTest, BitmapsReachQtInAFormItDrawsSafely) {
+    const auto stretchDib = [](TEmf& e, QRect dest, QRect source, const QByteArray& dib,
+                               int infoSize, uint32_t rop = Gdi::SRCCOPY) {
+        e.Rec(Emf::EMR_STRETCHDIBITS,
+              {0, 0, 96, 96, dest.x(), dest.y(), source.x(), source.y(), source.width(),
+               source.height(), 80, infoSize, 80 + infoSize, dib.size() - infoSize, 0, rop,
+               dest.width(), dest.height()},
+              dib);
+    };
+    QByteArray png;
+    {
+        QImage grey(8, 8, QImage::Format_Grayscale8);
+        grey.fill(128);
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        grey.save(&buffer, "PNG");
+    }
+    QByteArray pngDib;
+    for (int v : {40, 8, 8})
+        Put32(pngDib, v);
+    Put16(pngDib, 1);
+    Put16(pngDib, 0);
+    for (int v : {int(Gdi::BI_PNG), int(png.size()), 0, 0, 0, 0})
+        Put32(pngDib, v);
+    pngDib += png;
+    struct Case {
+        const char* name;
+        QByteArray bytes;
+        QRgb colour; // at (20, 20) on a bitmap, where the case gives one
+    };
+    std::vector<Case> cases;
+    {
+        // What the EMF harness found: 24 bits, half as wide and five times as high.
+        TEmf e;
+        stretchDib(e, QRect(10, 10, 2, 22), QRect(0, 0, 4, 4), Dib24(4, 4), 40);
+        cases.push_back({"24-bit narrowed and stretched", e.Bytes(), 0});
+    }
+    {
+        TEmf e;
+        stretchDib(e, QRect(0, 0, 96, 96), QRect(0, 0, 8, 8), DibIndexed(8, 8, 8), 48,
+                   Gdi::NOTSRCCOPY);
+        cases.push_back({"8-bit inverted", e.Bytes(), 0x00FFFF});
+    }
+    {
+        TEmf e;
+        stretchDib(e, QRect(0, 0, 96, 96), QRect(0, 0, 8, 8), DibIndexed(4, 8, 8), 48,
+                   Gdi::NOTSRCCOPY);
+        cases.push_back({"4-bit inverted", e.Bytes(), 0x00FFFF});
+    }
+    {
+        TEmf e;
+        stretchDib(e, QRect(0, 0, 96, 96), QRect(0, 0, 8, 8), DibIndexed(1, 8, 8), 48);
+        cases.push_back({"1-bit", e.Bytes(), 0xFF0000});
+    }
+    {
+        TEmf e;
+        stretchDib(e, QRect(0, 0, 96, 96), QRect(0, 0, 8, 8), pngDib, 40);
+        cases.push_back({"grey PNG inside", e.Bytes(), 0x808080});
+    }
+    {
+        // Source rectangles reaching out of the bitmap, one far.
+        TEmf e;
+        stretchDib(e, QRect(0, 0, 96, 96), QRect(-3, -3, 20, 20), Dib24(8, 8), 40);
+        stretchDib(e, QRect(0, 0, 96, 96), QRect(INT32_MIN / 2, 2, INT32_MAX, 3), Dib24(8, 8), 40);
+        cases.push_back({"source beyond the bitmap", e.Bytes(), 0});
+    }
+    {
+        // Mapped far beyond the device, and shrunk to less than a pixel.
+        TEmf e;
+        e.Rec(Emf::EMR_SETMAPMODE, {Gdi::MM_ANISOTROPIC});
+        e.Rec(Emf::EMR_SETWINDOWEXTEX, {1, 1});
+        e.Rec(Emf::EMR_SETVIEWPORTEXTEX, {0x7FFFF, -0x7FFFF});
+        stretchDib(e, QRect(-3, -3, 9, 9), QRect(0, 0, 8, 8), Dib24(8, 8), 40);
+        e.Rec(Emf::EMR_SETVIEWPORTEXTEX, {1, 1});
+        e.Rec(Emf::EMR_SETWINDOWEXTEX, {1000, 1000});
+        stretchDib(e, QRect(0, 0, 9, 9), QRect(0, 0, 64, 2), Dib24(64, 2), 40);
+        cases.push_back({"far and tiny", e.Bytes(), 0});
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const TMetafile metafile(c.bytes);
+        TBitmapLog log;
+        {
+            QPainter painter(&log);
+            metafile.Draw(painter, QRect(0, 0, 96, 96));
+        }
+        EXPECT_FALSE(log.Drawn().empty());
+        for (const TDrawnBitmap& d : log.Drawn()) {
+            EXPECT_TRUE(d.Format == QImage::Format_RGB32 || d.Format == QImage::Format_ARGB32 ||
+                        d.Format == QImage::Format_ARGB32_Premultiplied)
+                << "format " << int(d.Format);
+            EXPECT_TRUE(QRectF(d.Bitmap).contains(d.Source));
+            EXPECT_TRUE(d.FiniteTransform);
+            EXPECT_LE(std::max({std::abs(d.OnDevice.left()), std::abs(d.OnDevice.right()),
+                                std::abs(d.OnDevice.top()), std::abs(d.OnDevice.bottom())}),
+                      1 << 22);
+        }
+        if (c.colour) {
+            EXPECT_EQ(At(Render(metafile, QSize(96, 96)), 20, 20), c.colour);
+        }
+    }
 }
 
 // Text: drawn in the text colour, upright even under a mapping with y up, and advanced by Dx.
