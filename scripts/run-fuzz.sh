@@ -15,6 +15,8 @@ build=$1
 seconds=$2
 src=$(cd "$(dirname "$0")/.." && pwd)
 # Every harness fuzz/CMakeLists.txt registers; the seeds of <name>_fuzzer are in fuzz/corpus/<name>.
+# The metafile harnesses also start from the samples of outside encoders that the tests use
+# (tests/data/metafiles; each harness skips the files of the other kind).
 harnesses=$(sed -n 's/^velmora_fuzzer(\([A-Za-z0-9_]*\)).*/\1/p' "$src/fuzz/CMakeLists.txt")
 if [ -z "$harnesses" ]; then
     echo "no harnesses registered in fuzz/CMakeLists.txt" >&2
@@ -35,6 +37,8 @@ fi
 cmake --build "$build" -j2 --target $harnesses
 
 export ASAN_OPTIONS="${ASAN_OPTIONS:-}${ASAN_OPTIONS:+:}detect_leaks=1"
+# Fonts are looked up through fontconfig, whose process-lifetime caches are no leak of Velmora's.
+export LSAN_OPTIONS="${LSAN_OPTIONS:-}${LSAN_OPTIONS:+:}suppressions=$src/scripts/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-}${UBSAN_OPTIONS:+:}print_stacktrace=1:halt_on_error=1"
 
 status=0
@@ -46,6 +50,9 @@ for harness in $harnesses; do
     rm -rf "$findings" # reproducers of an earlier run belong to that run
     mkdir -p "$corpus" "$findings"
     [ -d "$seeds" ] || seeds=
+    case $kind in
+    emf | wmf) seeds="$seeds $src/tests/data/metafiles" ;;
+    esac
     echo "== $harness for ${seconds}s"
     # shellcheck disable=SC2086
     if ! "$build/fuzz/$harness" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=4096 \
