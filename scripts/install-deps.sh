@@ -11,6 +11,9 @@ PACKAGES=(
   xvfb xauth x11-utils xdotool xclip imagemagick fonts-dejavu-core fonts-liberation
   libgtest-dev libgmock-dev libbenchmark-dev libjpeg-turbo-progs clang-14 libclang-rt-14-dev
   clang-format
+  # Driverless scanners: eSCL and WSD over the network, IPP-over-USB devices; python3 runs the
+  # tests' own eSCL scanner.
+  sane-airscan ipp-usb python3
 )
 
 missing=()
