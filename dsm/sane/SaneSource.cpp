@@ -22,6 +22,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <thread>
 
 namespace {
 
@@ -50,6 +51,8 @@ struct Bridge {
     double pageDpiX = 0;
     double pageDpiY = 0;
     std::unique_ptr<QObject> context; // target of the worker's queued calls
+    // The session of the last acquisition while it closes (see Close).
+    std::thread closing;
     QPointer<SaneDialog> dialog;
     // Without the dialog, the one progress window of the acquisition: made when its first page
     // starts, shown while a batch runs, dropped when the source is disabled or closed. A window
@@ -60,7 +63,14 @@ struct Bridge {
 };
 
 Bridge& B() {
-    static Bridge* bridge = new Bridge;
+    static Bridge* bridge = [] {
+        // A session still closing when the process ends finishes before SANE's libraries go.
+        std::atexit([] {
+            if (bridge->closing.joinable())
+                bridge->closing.join();
+        });
+        return new Bridge;
+    }();
     return *bridge;
 }
 
@@ -70,6 +80,17 @@ Bridge& B() {
 // SANE.
 std::mutex sessionUse;
 std::optional<Device> openDevice;
+
+// The closing session's thread is started on the GUI thread and waited for there and by the
+// device listing, whose thread would otherwise be quicker to take `sessionUse`.
+std::mutex closingUse;
+
+// Waits until the last acquisition's session has closed.
+void JoinClosing() {
+    std::lock_guard<std::mutex> lock(closingUse);
+    if (B().closing.joinable())
+        B().closing.join();
+}
 
 VelmoraSane_MessageFn messageHook = nullptr;
 void* messageContext = nullptr;
@@ -475,6 +496,7 @@ TW_UINT16 Open(TW_IDENTITY* id) {
         return Fail(TWCC_SEQERROR);
     if (id)
         b.self.Id = id->Id;
+    JoinClosing();
     std::lock_guard<std::mutex> turn(sessionUse);
     b.session = std::make_unique<SaneSession>(DibMemory{AllocatePage, ReleasePage});
     const std::vector<Device> devices = b.session->Devices();
@@ -516,8 +538,19 @@ TW_UINT16 Close() {
     CloseDialog();
     {
         std::lock_guard<std::mutex> turn(sessionUse);
-        b.session.reset(); // joins the worker after sane_close and sane_exit
         openDevice.reset();
+    }
+    // A backend may need as long as the page it is fetching to close a cancelled batch
+    // (sane-airscan waits for the device's answer to the request in flight). The user has
+    // cancelled and gets the window back at once: the session closes on a thread of its own,
+    // which the next opening and the device listing wait for.
+    JoinClosing();
+    {
+        std::lock_guard<std::mutex> lock(closingUse);
+        b.closing = std::thread([session = std::move(b.session)]() mutable {
+            std::lock_guard<std::mutex> turn(sessionUse);
+            session.reset(); // joins the worker after sane_close and sane_exit
+        });
     }
     EndProgress();
     b.progressTimer = nullptr;
@@ -740,6 +773,7 @@ extern "C" __attribute__((visibility("default"))) int VelmoraDS_ListDevices(Velm
         return -1;
     try {
         std::vector<Device> devices;
+        JoinClosing();
         {
             std::lock_guard<std::mutex> turn(sessionUse);
             if (openDevice) {

@@ -149,8 +149,9 @@ def text_of(xml, tag):
 class Handler(BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
 
-    def log_message(self, *args):
-        pass
+    def log_message(self, fmt, *args):
+        if os.environ.get("ESCL_SCANNER_LOG"):
+            sys.stderr.write("escl-scanner %.3f %s\n" % (time.time() % 1000, fmt % args))
 
     def reply(self, code, body=b"", ctype="text/xml", headers=()):
         self.send_response(code)
@@ -187,14 +188,14 @@ class Handler(BaseHTTPRequestHandler):
         with LOCK:
             job = JOBS.get(job_id)
             state = dict(STATE)
-        if job is None or job["deleted"]:
+        if job is None:
             return self.reply(404)
         page = job["served"] + 1
-        if state["delay"] > 0:
-            time.sleep(state["delay"])
-            with LOCK:
-                if job["deleted"]:
-                    return self.reply(404)
+        # A slow device takes its time to answer, also for a job cancelled meanwhile.
+        time.sleep(state["delay"])
+        with LOCK:
+            if job["deleted"]:
+                return self.reply(404)
         feeder = job["source"] == "Feeder"
         if not feeder:
             if page > 1:
