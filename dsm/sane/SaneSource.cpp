@@ -16,6 +16,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QTimer>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -29,6 +30,10 @@ namespace {
 using namespace sanebridge;
 
 constexpr const char* ProductName = "SANE-Scanner";
+// How long a backend gets to end a scan the user has cancelled before the bridge stops waiting
+// for it: sane-airscan waits up to 10 s for a device that has stopped answering in the middle
+// of a page. The page is dropped whenever the backend is done with it.
+constexpr auto CancelGrace = std::chrono::milliseconds(500);
 
 struct Bridge {
     TW_IDENTITY self{};
@@ -53,6 +58,8 @@ struct Bridge {
     std::unique_ptr<QObject> context; // target of the worker's queued calls
     // The session of the last acquisition while it closes (see Close).
     std::thread closing;
+    // When the user cancelled the scan running now, if so.
+    std::optional<std::chrono::steady_clock::time_point> cancelledAt;
     QPointer<SaneDialog> dialog;
     // Without the dialog, the one progress window of the acquisition: made when its first page
     // starts, shown while a batch runs, dropped when the source is disabled or closed. A window
@@ -181,13 +188,30 @@ void KeepPageResolution(const PageJob& job) {
     job.Resolution(&B().pageDpiX, &B().pageDpiY);
 }
 
+// Lets go of the page being scanned; its notices stop, and its memory goes once the worker is
+// done with it.
+void AbandonJob() {
+    Bridge& b = B();
+    if (!b.job)
+        return;
+    b.job->SetNotifier(nullptr);
+    b.job.reset();
+    ++b.jobSerial;
+}
+
+bool CancelGraceOver() {
+    const Bridge& b = B();
+    return b.cancelledAt && std::chrono::steady_clock::now() - *b.cancelledAt > CancelGrace;
+}
+
 void DropJob() {
     Bridge& b = B();
     if (b.job) {
         b.session->Cancel();
-        b.job->WaitFor(PageJob::Phase::Done, 10000);
-        ReleasePage(b.job->TakeDib());
-        b.job.reset();
+        if (b.job->WaitFor(PageJob::Phase::Done,
+                           static_cast<int>(std::chrono::milliseconds(CancelGrace).count())))
+            ReleasePage(b.job->TakeDib());
+        AbandonJob();
     }
     ReleasePage(b.readyPage);
     b.readyPage = nullptr;
@@ -195,6 +219,7 @@ void DropJob() {
 }
 
 void OnFirstPageDone(unsigned serial);
+void UserCancel();
 
 // Handlers bound to Qt signals run inside Qt's frames, which must never see an exception: an
 // error there becomes the bridge's message.
@@ -218,10 +243,7 @@ void StartProgress() {
     } else if (!b.progressWindow && qobject_cast<QApplication*>(QCoreApplication::instance())) {
         b.progressWindow = new ScanProgress;
         QObject::connect(b.progressWindow, &ScanProgress::CancelRequested, b.context.get(),
-                         Guarded([] {
-                             if (B().session)
-                                 B().session->Cancel();
-                         }));
+                         Guarded(UserCancel));
     }
     if (ScanProgress* progress = Progress()) {
         progress->SetPage(b.pagesDelivered + 1);
@@ -247,6 +269,8 @@ void StartProgress() {
 // Starts the next page on the worker; with `first`, its end is reported by OnFirstPageDone.
 void StartPage(bool first) {
     Bridge& b = B();
+    if (first)
+        b.cancelledAt.reset();
     if (first)
         b.batchResolution = DescribeResolution(b.session->Options());
     b.job = b.session->ScanPage();
@@ -293,11 +317,46 @@ void OnFirstPageDone(unsigned serial) {
         Notify(MSG_CLOSEDSREQ);
 }
 
+// The first page has ended in cancelling, or the backend has not let go of it in time.
+void EndFirstPageCancelled() {
+    Bridge& b = B();
+    AbandonJob();
+    StopProgress();
+    b.session->EndBatch();
+    if (!b.dialog)
+        Notify(MSG_CLOSEDSREQ);
+}
+
+// "Abbrechen" in the progress: the scanner is told at once; a page the backend does not give up
+// within the grace is left to it.
+void UserCancel() {
+    Bridge& b = B();
+    if (!b.session)
+        return;
+    b.session->Cancel();
+    if (!b.job)
+        return;
+    b.cancelledAt = std::chrono::steady_clock::now();
+    // Nobody on this side waits for a first page: its end is looked at after the grace.
+    if (b.state == 5)
+        QTimer::singleShot(CancelGrace + std::chrono::milliseconds(50), b.context.get(),
+                           Guarded([serial = b.jobSerial] {
+                               const Bridge& br = B();
+                               if (serial == br.jobSerial && br.job && br.state == 5)
+                                   EndFirstPageCancelled();
+                           }));
+}
+
 // Runs the GUI thread's events until the job has reached `phase`, so that the progress window
-// and its "Abbrechen" stay alive while the GUI thread waits for the scanner.
-void WaitPumping(PageJob& job, PageJob::Phase phase) {
-    while (!job.WaitFor(phase, 10))
+// and its "Abbrechen" stay alive while the GUI thread waits for the scanner. False when the user
+// has cancelled and the backend has not come back within the grace.
+bool WaitPumping(PageJob& job, PageJob::Phase phase) {
+    while (!job.WaitFor(phase, 10)) {
+        if (CancelGraceOver())
+            return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
 }
 
 // ---- capabilities -------------------------------------------------------------------------
@@ -594,10 +653,7 @@ TW_UINT16 Enable(TW_USERINTERFACE* ui) {
                          Notify(MSG_CLOSEDSREQ);
                      }));
     QObject::connect(b.dialog->Progress(), &ScanProgress::CancelRequested, b.context.get(),
-                     Guarded([] {
-                         if (B().session)
-                             B().session->Cancel();
-                     }));
+                     Guarded(UserCancel));
     b.dialog->show();
     return TWRC_SUCCESS;
 }
@@ -625,7 +681,13 @@ TW_UINT16 NativeTransfer(TW_HANDLE* out) {
     if (!b.readyPage && b.job) {
         // A later page of a feeder batch: it is being read now, its progress shown since it
         // started.
-        WaitPumping(*b.job, PageJob::Phase::Done);
+        if (!WaitPumping(*b.job, PageJob::Phase::Done)) {
+            AbandonJob();
+            StopProgress();
+            b.session->EndBatch();
+            b.condition = TWCC_SUCCESS;
+            return TWRC_CANCEL;
+        }
         const Status s = b.job->Result();
         b.readyPage = b.job->TakeDib();
         KeepPageResolution(*b.job);
@@ -676,14 +738,15 @@ TW_UINT16 PendingTransfers(TW_UINT16 msg, TW_PENDINGXFERS* pending) {
     b.state = 5;
     if (b.job) {
         // Whether another sheet is there is known once the scanner has tried to feed it.
-        WaitPumping(*b.job, PageJob::Phase::Reading);
-        const Status s = b.job->Result();
+        const bool answered = WaitPumping(*b.job, PageJob::Phase::Reading);
+        const Status s = answered ? b.job->Result() : Status::Cancelled;
         if (s == Status::Good) {
             pending->Count = 0xFFFF; // a feeder: the number of sheets left is unknown
             b.state = 6;
         } else {
-            b.job->WaitFor(PageJob::Phase::Done, 10000);
-            b.job.reset();
+            if (answered && WaitPumping(*b.job, PageJob::Phase::Done))
+                ReleasePage(b.job->TakeDib());
+            AbandonJob();
             b.session->EndBatch();
             // An empty feeder after the first page is the batch's normal end; anything else
             // ends it too, keeping the pages already delivered.

@@ -300,7 +300,7 @@ private slots:
     }
 
     void init() {
-        QVERIFY(Control("sheets=3&delay=0&jam_at=0&vanish_at=0"));
+        QVERIFY(Control("sheets=3&delay=0&jam_at=0&vanish_at=0&stall_at=0"));
         messages.clear();
         dialogs = std::make_unique<DialogRecorder>();
         form = std::make_unique<TMainForm>();
@@ -401,6 +401,10 @@ private slots:
             << "sheets=3&delay=2" << 3000 << QStringList{"F1"} << QString();
         QTest::newRow("slow scanner, the user cancels the first sheet")
             << "sheets=3&delay=2" << 1000 << QStringList{} << QString();
+        QTest::newRow("scanner hangs in the middle of the second sheet, the user cancels")
+            << "sheets=3&stall_at=2" << 2000 << QStringList{"F1"} << QString();
+        QTest::newRow("scanner hangs in the middle of the first sheet, the user cancels")
+            << "sheets=3&stall_at=1" << 2000 << QStringList{} << QString();
         QTest::newRow("scanner disappears in the middle of the second sheet")
             << "sheets=3&vanish_at=2" << -1 << QStringList{"F1"}
             << "Der Scanner antwortet nicht (Ein-/Ausgabefehler). Bitte prüfen Sie die "
@@ -448,7 +452,7 @@ private slots:
             server.waitForFinished(5000);
             QVERIFY(StartServer(port));
         }
-        QVERIFY(Control("sheets=2&delay=0&jam_at=0&vanish_at=0"));
+        QVERIFY(Control("sheets=2&delay=0&jam_at=0&vanish_at=0&stall_at=0"));
         messages.clear();
         FastCopy(75);
         QCOMPARE(Sides(1 + static_cast<int>(kept.size())), (QStringList{"F1", "F2"}));

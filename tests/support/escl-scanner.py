@@ -10,7 +10,7 @@ It offers a platen and a feeder (simplex and duplex), colour, grey and black-and
   * a colour patch in the middle, red on the front, blue on the back.
 
     escl-scanner.py [--port N] [--port-file F] [--sane-dir D] [--sheets N] [--delay S]
-                    [--jam-at N] [--empty] [--vanish-at N]
+                    [--jam-at N] [--empty] [--vanish-at N] [--stall-at N]
 
 --sane-dir writes a private SANE configuration (dll.conf, airscan.conf) that announces this
 scanner to sane-airscan with discovery off; point SANE_CONFIG_DIR at it.
@@ -21,6 +21,7 @@ Faults, also switched at run time with POST /control (form fields of the same na
   delay S      seconds before each page is answered (a slow device)
   jam_at N     page N of a feeder batch is answered 503 and the feeder reports a jam
   vanish_at N  the server sends half of page N and exits (a device switched off)
+  stall_at N   the server sends half of page N and then nothing more (a device that hangs)
 """
 
 import argparse
@@ -37,7 +38,7 @@ MM_PER_INCH = 25.4
 A4_W, A4_H = 2480, 3508  # 1/300 inch
 RESOLUTIONS = (75, 100, 150, 200, 300, 600)
 
-STATE = {"sheets": 3, "delay": 0.0, "jam_at": 0, "vanish_at": 0}
+STATE = {"sheets": 3, "delay": 0.0, "jam_at": 0, "vanish_at": 0, "stall_at": 0}
 LOCK = threading.Lock()
 JOBS = {}
 JAMMED = [False]
@@ -211,14 +212,17 @@ class Handler(BaseHTTPRequestHandler):
                 return self.reply(503)
             sheet, back = (page - 1) // sides + 1, (page - 1) % sides == 1
         data = jpeg(job, sheet, back)
-        if state["vanish_at"] and page == state["vanish_at"]:
+        if page in (state["vanish_at"], state["stall_at"]):
             self.send_response(200)
             self.send_header("Content-Type", "image/jpeg")
             self.send_header("Content-Length", str(len(data)))
             self.end_headers()
             self.wfile.write(data[:len(data) // 2])
             self.wfile.flush()
-            os._exit(3)
+            if page == state["vanish_at"]:
+                os._exit(3)
+            time.sleep(3600)
+            return
         with LOCK:
             job["served"] = page
             job["pages"].append({"sheet": sheet, "back": back})
@@ -283,9 +287,10 @@ def main():
     p.add_argument("--jam-at", type=int, default=0)
     p.add_argument("--empty", action="store_true")
     p.add_argument("--vanish-at", type=int, default=0)
+    p.add_argument("--stall-at", type=int, default=0)
     a = p.parse_args()
     STATE.update(sheets=0 if a.empty else a.sheets, delay=a.delay, jam_at=a.jam_at,
-                 vanish_at=a.vanish_at)
+                 vanish_at=a.vanish_at, stall_at=a.stall_at)
 
     ThreadingHTTPServer.allow_reuse_address = True
     ThreadingHTTPServer.daemon_threads = True
