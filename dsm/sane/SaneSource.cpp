@@ -269,10 +269,10 @@ void StartProgress() {
 // Starts the next page on the worker; with `first`, its end is reported by OnFirstPageDone.
 void StartPage(bool first) {
     Bridge& b = B();
-    if (first)
+    if (first) {
         b.cancelledAt.reset();
-    if (first)
         b.batchResolution = DescribeResolution(b.session->Options());
+    }
     b.job = b.session->ScanPage();
     const unsigned serial = ++b.jobSerial;
     if (first) {
