@@ -47,6 +47,8 @@ struct Bridge {
     bool feeder = false;
     int pagesDelivered = 0; // in this enable
     std::optional<PageJob> job;
+    // A page given up on after the user cancelled, until the worker is done with it.
+    std::optional<PageJob> abandoned;
     // The resolution as the batch began; while a feeder reads its next sheet the worker is busy,
     // and asking it would hold the application up until that sheet is in.
     std::optional<ResolutionCap> batchResolution;
@@ -195,8 +197,16 @@ void AbandonJob() {
     if (!b.job)
         return;
     b.job->SetNotifier(nullptr);
+    b.abandoned = std::move(b.job);
     b.job.reset();
     ++b.jobSerial;
+}
+
+// Whether the worker is still busy with a page given up on: every session call would wait for
+// it.
+bool WorkerBusy() {
+    const Bridge& b = B();
+    return b.abandoned && b.abandoned->CurrentPhase() != PageJob::Phase::Done;
 }
 
 bool CancelGraceOver() {
@@ -594,6 +604,7 @@ TW_UINT16 Close() {
     if (b.state < 4)
         return Fail(TWCC_SEQERROR);
     DropJob();
+    b.abandoned.reset();
     CloseDialog();
     {
         std::lock_guard<std::mutex> turn(sessionUse);
@@ -641,7 +652,8 @@ TW_UINT16 Enable(TW_USERINTERFACE* ui) {
         new SaneDialog(*b.session, QString::fromStdString(DeviceLabel(b.device)), ShowMessage);
     QObject::connect(b.dialog, &SaneDialog::ScanRequested, b.context.get(), Guarded([] {
                          Bridge& br = B();
-                         if (br.state == 5 && !br.job) {
+                         if (br.state == 5 && !br.job && !WorkerBusy()) {
+                             SaveOptions();
                              br.pagesDelivered = 0;
                              br.feeder = br.session->FeederSelected();
                              StartPage(true);
@@ -664,8 +676,9 @@ TW_UINT16 Disable() {
         return Fail(TWCC_SEQERROR);
     DropJob();
     b.session->EndBatch();
-    // What the user set in the dialog holds for the next acquisition, fast copy included.
-    if (b.dialog)
+    // What the user set in the dialog holds for the next acquisition, fast copy included (kept
+    // as the scan started, when the scanner still holds on to a cancelled page).
+    if (b.dialog && !WorkerBusy())
         SaveOptions();
     CloseDialog();
     EndProgress();

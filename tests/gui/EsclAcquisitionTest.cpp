@@ -231,9 +231,12 @@ class EsclAcquisitionTest : public QObject {
                 combo->setCurrentIndex(i);
                 emit combo->activated(i);
             }
-            for (QPushButton* b : d->findChildren<QPushButton*>())
-                if (b->text() == QStringLiteral("Scannen"))
-                    b->click();
+            // As a person would: once the dialog has shown the settings' consequences.
+            QTimer::singleShot(200, d, [d] {
+                for (QPushButton* b : d->findChildren<QPushButton*>())
+                    if (b->text() == QStringLiteral("Scannen"))
+                        b->click();
+            });
         });
         poll.start(50);
         QTimer::singleShot(60000, [] {
@@ -380,6 +383,40 @@ private slots:
             QCOMPARE(Side(sheetImage, 300), QStringLiteral("F%1").arg(sheet));
         }
         QCOMPARE(messages, QStringList());
+    }
+
+    // The scanner hangs in the middle of a page scanned from its dialog: "Abbrechen" and then
+    // "Schließen" give the window back at once, and the dialog's settings hold for next time.
+    void DialogCancelWhileTheScannerHangs() {
+        QVERIFY(Control("sheets=3&stall_at=1"));
+        QElapsedTimer clock;
+        qint64 cancelledAt = -1;
+        QTimer::singleShot(1500, this, [&] {
+            if (QDialog* d = ScannerDialog())
+                for (QPushButton* b : d->findChildren<QPushButton*>())
+                    if (b->text() == QStringLiteral("Abbrechen") && b->isVisible()) {
+                        cancelledAt = clock.elapsed();
+                        b->click();
+                    }
+        });
+        QTimer::singleShot(2500, this, [&] {
+            if (QDialog* d = ScannerDialog())
+                for (QPushButton* b : d->findChildren<QPushButton*>())
+                    if (b->text() == QStringLiteral("Schließen"))
+                        b->click();
+        });
+        clock.start();
+        QVERIFY(ScanWithDialog(QStringLiteral("ADF"), 150));
+        QVERIFY2(cancelledAt >= 0, "no progress to cancel in the dialog");
+        QVERIFY2(clock.elapsed() < 4500, qPrintable(QStringLiteral("%1 ms").arg(clock.elapsed())));
+        QCOMPARE(Pics().size(), 1);
+        QVERIFY(form->pic->IsEmpty());
+
+        QVERIFY(Control("sheets=2&stall_at=0"));
+        messages.clear();
+        FastCopy(150);
+        QCOMPARE(Sides(), (QStringList{"F1", "F2"}));
+        QCOMPARE(form->pic->ScannerDPI.X, 150);
     }
 
     // A real device's faults in the middle of a feeder fast copy. Each time the pages before the
