@@ -10,7 +10,12 @@ PACKAGES=(
   cups cups-bsd cups-client cups-filters libcups2-dev ghostscript poppler-utils
   xvfb xauth x11-utils xdotool xclip imagemagick fonts-dejavu-core fonts-liberation
   libgtest-dev libgmock-dev libbenchmark-dev libjpeg-turbo-progs clang-14 libclang-rt-14-dev
-  clang-format lintian appstream desktop-file-utils
+  clang-format
+  # The Debian package's checks.
+  lintian appstream desktop-file-utils
+  # Driverless scanners: eSCL and WSD over the network, IPP-over-USB devices; python3 runs the
+  # tests' own eSCL scanner.
+  sane-airscan ipp-usb python3
 )
 
 missing=()

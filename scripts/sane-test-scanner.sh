@@ -17,8 +17,8 @@ DIR=${VELMORA_SANE_DIR:-${XDG_DATA_HOME:-$HOME/.local/share}/velmora/sane}
 
 needed() {
   command -v scanimage >/dev/null 2>&1 || return 0
-  # Probing every backend takes a few seconds; a hanging network backend must not hold up the
-  # start for longer than this.
+  # Probing every backend takes a few seconds (sane-airscan waits up to 5 s for mDNS answers
+  # where a daemon runs); a hanging network backend must not hold up the start for longer.
   local devices
   devices=$(timeout 30 scanimage -f '%d%n' 2>/dev/null) || true
   [ -z "$devices" ]

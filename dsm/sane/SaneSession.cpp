@@ -122,18 +122,18 @@ struct PageJob::State {
             memory.release(dib);
     }
     void Advance(Phase p, Status s, void* page = nullptr) {
-        std::function<void()> notify;
         {
             std::lock_guard<std::mutex> lock(mutex);
             phase = p;
             status = s;
             if (page)
                 dib = page;
-            notify = notifier;
+            // Under the lock: once SetNotifier(nullptr) has returned, no notice is on its way to
+            // a receiver that may be gone.
+            if (notifier)
+                notifier();
         }
         changed.notify_all();
-        if (notify)
-            notify();
     }
 };
 

@@ -32,7 +32,8 @@ public:
     bool WaitFor(Phase phase, int milliseconds) const;
     // Lines read so far and expected (0 when unknown), for a progress bar.
     void Progress(long long* done, long long* total) const;
-    // Called on the worker thread at every phase change; must not block or throw.
+    // Called on the worker thread at every phase change, with the job's lock held; must not
+    // block, throw or look at the job. SetNotifier(nullptr) stops the notices for good.
     void SetNotifier(std::function<void()> notifier);
     // The resolution the page is scanned at in dpi, horizontal and vertical, once past
     // Starting (0 where the device has no resolution option); the DIB's header says the same.

@@ -16,18 +16,24 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QTimer>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <thread>
 
 namespace {
 
 using namespace sanebridge;
 
 constexpr const char* ProductName = "SANE-Scanner";
+// How long a backend gets to end a scan the user has cancelled before the bridge stops waiting
+// for it: sane-airscan waits up to 10 s for a device that has stopped answering in the middle
+// of a page. The page is dropped whenever the backend is done with it.
+constexpr auto CancelGrace = std::chrono::milliseconds(500);
 
 struct Bridge {
     TW_IDENTITY self{};
@@ -41,6 +47,8 @@ struct Bridge {
     bool feeder = false;
     int pagesDelivered = 0; // in this enable
     std::optional<PageJob> job;
+    // A page given up on after the user cancelled, until the worker is done with it.
+    std::optional<PageJob> abandoned;
     // The resolution as the batch began; while a feeder reads its next sheet the worker is busy,
     // and asking it would hold the application up until that sheet is in.
     std::optional<ResolutionCap> batchResolution;
@@ -50,6 +58,10 @@ struct Bridge {
     double pageDpiX = 0;
     double pageDpiY = 0;
     std::unique_ptr<QObject> context; // target of the worker's queued calls
+    // The session of the last acquisition while it closes (see Close).
+    std::thread closing;
+    // When the user cancelled the scan running now, if so.
+    std::optional<std::chrono::steady_clock::time_point> cancelledAt;
     QPointer<SaneDialog> dialog;
     // Without the dialog, the one progress window of the acquisition: made when its first page
     // starts, shown while a batch runs, dropped when the source is disabled or closed. A window
@@ -60,7 +72,14 @@ struct Bridge {
 };
 
 Bridge& B() {
-    static Bridge* bridge = new Bridge;
+    static Bridge* bridge = [] {
+        // A session still closing when the process ends finishes before SANE's libraries go.
+        std::atexit([] {
+            if (bridge->closing.joinable())
+                bridge->closing.join();
+        });
+        return new Bridge;
+    }();
     return *bridge;
 }
 
@@ -70,6 +89,17 @@ Bridge& B() {
 // SANE.
 std::mutex sessionUse;
 std::optional<Device> openDevice;
+
+// The closing session's thread is started on the GUI thread and waited for there and by the
+// device listing, whose thread would otherwise be quicker to take `sessionUse`.
+std::mutex closingUse;
+
+// Waits until the last acquisition's session has closed.
+void JoinClosing() {
+    std::lock_guard<std::mutex> lock(closingUse);
+    if (B().closing.joinable())
+        B().closing.join();
+}
 
 VelmoraSane_MessageFn messageHook = nullptr;
 void* messageContext = nullptr;
@@ -160,13 +190,38 @@ void KeepPageResolution(const PageJob& job) {
     job.Resolution(&B().pageDpiX, &B().pageDpiY);
 }
 
+// Lets go of the page being scanned; its notices stop, and its memory goes once the worker is
+// done with it.
+void AbandonJob() {
+    Bridge& b = B();
+    if (!b.job)
+        return;
+    b.job->SetNotifier(nullptr);
+    b.abandoned = std::move(b.job);
+    b.job.reset();
+    ++b.jobSerial;
+}
+
+// Whether the worker is still busy with a page given up on: every session call would wait for
+// it.
+bool WorkerBusy() {
+    const Bridge& b = B();
+    return b.abandoned && b.abandoned->CurrentPhase() != PageJob::Phase::Done;
+}
+
+bool CancelGraceOver() {
+    const Bridge& b = B();
+    return b.cancelledAt && std::chrono::steady_clock::now() - *b.cancelledAt > CancelGrace;
+}
+
 void DropJob() {
     Bridge& b = B();
     if (b.job) {
         b.session->Cancel();
-        b.job->WaitFor(PageJob::Phase::Done, 10000);
-        ReleasePage(b.job->TakeDib());
-        b.job.reset();
+        if (b.job->WaitFor(PageJob::Phase::Done,
+                           static_cast<int>(std::chrono::milliseconds(CancelGrace).count())))
+            ReleasePage(b.job->TakeDib());
+        AbandonJob();
     }
     ReleasePage(b.readyPage);
     b.readyPage = nullptr;
@@ -174,6 +229,7 @@ void DropJob() {
 }
 
 void OnFirstPageDone(unsigned serial);
+void UserCancel();
 
 // Handlers bound to Qt signals run inside Qt's frames, which must never see an exception: an
 // error there becomes the bridge's message.
@@ -197,10 +253,7 @@ void StartProgress() {
     } else if (!b.progressWindow && qobject_cast<QApplication*>(QCoreApplication::instance())) {
         b.progressWindow = new ScanProgress;
         QObject::connect(b.progressWindow, &ScanProgress::CancelRequested, b.context.get(),
-                         Guarded([] {
-                             if (B().session)
-                                 B().session->Cancel();
-                         }));
+                         Guarded(UserCancel));
     }
     if (ScanProgress* progress = Progress()) {
         progress->SetPage(b.pagesDelivered + 1);
@@ -226,8 +279,10 @@ void StartProgress() {
 // Starts the next page on the worker; with `first`, its end is reported by OnFirstPageDone.
 void StartPage(bool first) {
     Bridge& b = B();
-    if (first)
+    if (first) {
+        b.cancelledAt.reset();
         b.batchResolution = DescribeResolution(b.session->Options());
+    }
     b.job = b.session->ScanPage();
     const unsigned serial = ++b.jobSerial;
     if (first) {
@@ -272,11 +327,46 @@ void OnFirstPageDone(unsigned serial) {
         Notify(MSG_CLOSEDSREQ);
 }
 
+// The first page has ended in cancelling, or the backend has not let go of it in time.
+void EndFirstPageCancelled() {
+    Bridge& b = B();
+    AbandonJob();
+    StopProgress();
+    b.session->EndBatch();
+    if (!b.dialog)
+        Notify(MSG_CLOSEDSREQ);
+}
+
+// "Abbrechen" in the progress: the scanner is told at once; a page the backend does not give up
+// within the grace is left to it.
+void UserCancel() {
+    Bridge& b = B();
+    if (!b.session)
+        return;
+    b.session->Cancel();
+    if (!b.job)
+        return;
+    b.cancelledAt = std::chrono::steady_clock::now();
+    // Nobody on this side waits for a first page: its end is looked at after the grace.
+    if (b.state == 5)
+        QTimer::singleShot(CancelGrace + std::chrono::milliseconds(50), b.context.get(),
+                           Guarded([serial = b.jobSerial] {
+                               const Bridge& br = B();
+                               if (serial == br.jobSerial && br.job && br.state == 5)
+                                   EndFirstPageCancelled();
+                           }));
+}
+
 // Runs the GUI thread's events until the job has reached `phase`, so that the progress window
-// and its "Abbrechen" stay alive while the GUI thread waits for the scanner.
-void WaitPumping(PageJob& job, PageJob::Phase phase) {
-    while (!job.WaitFor(phase, 10))
+// and its "Abbrechen" stay alive while the GUI thread waits for the scanner. False when the user
+// has cancelled and the backend has not come back within the grace.
+bool WaitPumping(PageJob& job, PageJob::Phase phase) {
+    while (!job.WaitFor(phase, 10)) {
+        if (CancelGraceOver())
+            return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
 }
 
 // ---- capabilities -------------------------------------------------------------------------
@@ -475,6 +565,7 @@ TW_UINT16 Open(TW_IDENTITY* id) {
         return Fail(TWCC_SEQERROR);
     if (id)
         b.self.Id = id->Id;
+    JoinClosing();
     std::lock_guard<std::mutex> turn(sessionUse);
     b.session = std::make_unique<SaneSession>(DibMemory{AllocatePage, ReleasePage});
     const std::vector<Device> devices = b.session->Devices();
@@ -513,11 +604,23 @@ TW_UINT16 Close() {
     if (b.state < 4)
         return Fail(TWCC_SEQERROR);
     DropJob();
+    b.abandoned.reset();
     CloseDialog();
     {
         std::lock_guard<std::mutex> turn(sessionUse);
-        b.session.reset(); // joins the worker after sane_close and sane_exit
         openDevice.reset();
+    }
+    // A backend may need as long as the page it is fetching to close a cancelled batch
+    // (sane-airscan waits for the device's answer to the request in flight). The user has
+    // cancelled and gets the window back at once: the session closes on a thread of its own,
+    // which the next opening and the device listing wait for.
+    JoinClosing();
+    {
+        std::lock_guard<std::mutex> lock(closingUse);
+        b.closing = std::thread([session = std::move(b.session)]() mutable {
+            std::lock_guard<std::mutex> turn(sessionUse);
+            session.reset(); // joins the worker after sane_close and sane_exit
+        });
     }
     EndProgress();
     b.progressTimer = nullptr;
@@ -549,7 +652,8 @@ TW_UINT16 Enable(TW_USERINTERFACE* ui) {
         new SaneDialog(*b.session, QString::fromStdString(DeviceLabel(b.device)), ShowMessage);
     QObject::connect(b.dialog, &SaneDialog::ScanRequested, b.context.get(), Guarded([] {
                          Bridge& br = B();
-                         if (br.state == 5 && !br.job) {
+                         if (br.state == 5 && !br.job && !WorkerBusy()) {
+                             SaveOptions();
                              br.pagesDelivered = 0;
                              br.feeder = br.session->FeederSelected();
                              StartPage(true);
@@ -561,10 +665,7 @@ TW_UINT16 Enable(TW_USERINTERFACE* ui) {
                          Notify(MSG_CLOSEDSREQ);
                      }));
     QObject::connect(b.dialog->Progress(), &ScanProgress::CancelRequested, b.context.get(),
-                     Guarded([] {
-                         if (B().session)
-                             B().session->Cancel();
-                     }));
+                     Guarded(UserCancel));
     b.dialog->show();
     return TWRC_SUCCESS;
 }
@@ -575,8 +676,9 @@ TW_UINT16 Disable() {
         return Fail(TWCC_SEQERROR);
     DropJob();
     b.session->EndBatch();
-    // What the user set in the dialog holds for the next acquisition, fast copy included.
-    if (b.dialog)
+    // What the user set in the dialog holds for the next acquisition, fast copy included (kept
+    // as the scan started, when the scanner still holds on to a cancelled page).
+    if (b.dialog && !WorkerBusy())
         SaveOptions();
     CloseDialog();
     EndProgress();
@@ -592,7 +694,13 @@ TW_UINT16 NativeTransfer(TW_HANDLE* out) {
     if (!b.readyPage && b.job) {
         // A later page of a feeder batch: it is being read now, its progress shown since it
         // started.
-        WaitPumping(*b.job, PageJob::Phase::Done);
+        if (!WaitPumping(*b.job, PageJob::Phase::Done)) {
+            AbandonJob();
+            StopProgress();
+            b.session->EndBatch();
+            b.condition = TWCC_SUCCESS;
+            return TWRC_CANCEL;
+        }
         const Status s = b.job->Result();
         b.readyPage = b.job->TakeDib();
         KeepPageResolution(*b.job);
@@ -643,14 +751,15 @@ TW_UINT16 PendingTransfers(TW_UINT16 msg, TW_PENDINGXFERS* pending) {
     b.state = 5;
     if (b.job) {
         // Whether another sheet is there is known once the scanner has tried to feed it.
-        WaitPumping(*b.job, PageJob::Phase::Reading);
-        const Status s = b.job->Result();
+        const bool answered = WaitPumping(*b.job, PageJob::Phase::Reading);
+        const Status s = answered ? b.job->Result() : Status::Cancelled;
         if (s == Status::Good) {
             pending->Count = 0xFFFF; // a feeder: the number of sheets left is unknown
             b.state = 6;
         } else {
-            b.job->WaitFor(PageJob::Phase::Done, 10000);
-            b.job.reset();
+            if (answered && WaitPumping(*b.job, PageJob::Phase::Done))
+                ReleasePage(b.job->TakeDib());
+            AbandonJob();
             b.session->EndBatch();
             // An empty feeder after the first page is the batch's normal end; anything else
             // ends it too, keeping the pages already delivered.
@@ -740,6 +849,7 @@ extern "C" __attribute__((visibility("default"))) int VelmoraDS_ListDevices(Velm
         return -1;
     try {
         std::vector<Device> devices;
+        JoinClosing();
         {
             std::lock_guard<std::mutex> turn(sessionUse);
             if (openDevice) {

@@ -30,6 +30,25 @@ fi
 mkdir -p "$T/none" && : >"$T/none/dll.conf"
 SANE_CONFIG_DIR=$T/none bash "$SCRIPTS/sane-test-scanner.sh" needed || fail "not needed without scanners"
 
+# A machine whose one scanner is a driverless network device, found through sane-airscan.
+if [ -n "${ESCL_SCANNER:-}" ] && compgen -G "/usr/lib/*/sane/libsane-airscan.so.1" >/dev/null; then
+  python3 "$ESCL_SCANNER" --sane-dir "$T/escl" --port-file "$T/escl.port" >/dev/null 2>&1 &
+  escl_pid=$!
+  for _ in $(seq 100); do [ -s "$T/escl.port" ] && break; sleep 0.1; done
+  SANE_CONFIG_DIR=$T/escl bash "$SCRIPTS/sane-test-scanner.sh" needed &&
+    fail "needed with a driverless scanner present"
+  kill "$escl_pid"
+  wait "$escl_pid" 2>/dev/null
+  # No device and sane-airscan's discovery on: its wait for answers stays short.
+  mkdir -p "$T/airscan" && echo airscan >"$T/airscan/dll.conf" && : >"$T/airscan/airscan.conf"
+  start=$(date +%s%N)
+  SANE_CONFIG_DIR=$T/airscan bash "$SCRIPTS/sane-test-scanner.sh" needed ||
+    fail "not needed without a driverless scanner"
+  ms=$((($(date +%s%N) - start) / 1000000))
+  echo "probe with sane-airscan's discovery: $ms ms"
+  [ "$ms" -lt 7000 ] || fail "probe with sane-airscan took $ms ms"
+fi
+
 dir=$(bash "$SCRIPTS/sane-test-scanner.sh" config) || fail "config failed"
 [ "$dir" = "$VELMORA_SANE_DIR" ] || fail "config printed '$dir'"
 devices=$(SANE_CONFIG_DIR=$dir scanimage -f '%d%n')

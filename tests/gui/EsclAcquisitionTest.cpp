@@ -1,0 +1,502 @@
+// A driverless (eSCL) scanner through sane-airscan on the real main window, with the SANE bridge
+// and the project's own eSCL scanner (tests/support/escl-scanner.py): platen pages of the right
+// size, a duplex feeder's pages in sheet order, fast copy at 100 % into a CUPS queue, and the
+// faults of a real device: a jam, an empty feeder, a slow scanner the user stops, a scanner that
+// disappears in the middle of a page.
+
+#include "app/MainForm.h"
+#include "app/SpinEdits.h"
+#include "layout/Graphic.h"
+#include "layout/PicObj.h"
+#include "output/Printer.h"
+#include "tests/gui/GuiTestEnv.h"
+#include "tests/support/DialogRecorder.h"
+#include "twain/Twain.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QDir>
+#include <QDoubleSpinBox>
+#include <QElapsedTimer>
+#include <QMessageBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
+#include <QToolButton>
+#include <algorithm>
+#include <cmath>
+#include <dlfcn.h>
+
+namespace {
+
+// sane-airscan keeps a few blocks per start of SANE; kept loaded, LeakSanitizer can name it.
+const bool airscanKept = dlopen(SANE_AIRSCAN_BACKEND, RTLD_NOW | RTLD_NODELETE) != nullptr;
+
+const QString kPpd = QStringLiteral("lsb/usr/cupsfilters/Generic-PDF_Printer-PDF.ppd");
+const QString kQueue = QStringLiteral("Netzkopierer");
+// The scanner's pattern (escl-scanner.py): a frame 20 mm inside the A4 sheet, n marks for sheet
+// n in a row 34 mm below the top edge on the front, 34 mm above the bottom edge on the back.
+constexpr double kFrameW = 170, kFrameH = 257;
+constexpr double kA4W = 2480 / 300.0 * 25.4, kA4H = 3508 / 300.0 * 25.4;
+constexpr double kToleranceMM = 0.5;
+
+QString Exec(const QString& program, const QStringList& args, bool* ok = nullptr) {
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(program, args);
+    const bool done =
+        p.waitForFinished(30000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    if (ok)
+        *ok = done;
+    return QString::fromLocal8Bit(p.readAll());
+}
+
+bool Dark(const QImage& image, int x, int y) {
+    return qGray(image.pixel(x, y)) < 128;
+}
+
+// Which side of which sheet a picture scanned at `dpi` shows: "F2" is the front of sheet 2, "B2"
+// its back; "?" for anything else.
+QString Side(const QImage& image, double dpi) {
+    auto marks = [&](double yMM) {
+        const int y = static_cast<int>(yMM / 25.4 * dpi);
+        int runs = 0;
+        bool in = false;
+        for (int x = static_cast<int>(25 / 25.4 * dpi); x < static_cast<int>(185 / 25.4 * dpi);
+             ++x) {
+            const bool d = y < image.height() && x < image.width() && Dark(image, x, y);
+            runs += d && !in;
+            in = d;
+        }
+        return runs;
+    };
+    const int front = marks(34), back = marks(kA4H - 34);
+    if (front > 0 && back == 0)
+        return QStringLiteral("F%1").arg(front);
+    if (back > 0 && front == 0)
+        return QStringLiteral("B%1").arg(back);
+    return QStringLiteral("?");
+}
+
+QRect DarkBox(const QImage& image) {
+    int left = image.width(), top = image.height(), right = -1, bottom = -1;
+    for (int y = 0; y < image.height(); ++y) {
+        const QRgb* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        for (int x = 0; x < image.width(); ++x)
+            if (qGray(row[x]) < 128) {
+                left = std::min(left, x);
+                right = std::max(right, x);
+                top = std::min(top, y);
+                bottom = std::max(bottom, y);
+            }
+    }
+    return right < 0 ? QRect() : QRect(QPoint(left, top), QPoint(right, bottom));
+}
+
+QString OutDir() {
+    return qEnvironmentVariable("VELMORA_TEST_OUT") + "/" + kQueue;
+}
+
+// The printed jobs' files in job order (the queue keeps each job in "<job>-<title>.pdf").
+QStringList JobFiles() {
+    QFileInfoList files = QDir(OutDir()).entryInfoList({"*.pdf"}, QDir::Files);
+    std::sort(files.begin(), files.end(), [](const QFileInfo& a, const QFileInfo& b) {
+        return a.fileName().section('-', 0, 0).toInt() < b.fileName().section('-', 0, 0).toInt();
+    });
+    QStringList paths;
+    for (const QFileInfo& f : files)
+        paths << f.filePath();
+    return paths;
+}
+
+bool WaitForJobs(int count) {
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < 30000) {
+        const int done = static_cast<int>(Exec("lpstat", {"-W", "completed", "-o", kQueue})
+                                              .split('\n', Qt::SkipEmptyParts)
+                                              .size());
+        if (done >= count && JobFiles().size() >= count)
+            return true;
+        QThread::msleep(100);
+    }
+    return false;
+}
+
+QImage Render(const QString& pdf, int dpi) {
+    const QString prefix = qEnvironmentVariable("VELMORA_TEST_OUT") + "/escl-render";
+    Exec("pdftoppm", {"-r", QString::number(dpi), "-f", "1", "-l", "1", "-singlefile", "-gray",
+                      "-png", pdf, prefix});
+    QImage image(prefix + ".png");
+    QFile::remove(prefix + ".png");
+    return image.convertToFormat(QImage::Format_RGB32);
+}
+
+} // namespace
+
+class EsclAcquisitionTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir;
+    QProcess server;
+    int port = 0;
+    std::unique_ptr<DialogRecorder> dialogs;
+    std::unique_ptr<TMainForm> form;
+    // The bridge's own message boxes, answered as a user would.
+    QStringList messages;
+    QTimer messageWatch;
+
+    bool StartServer(int atPort) {
+        const QString portFile = dir.filePath("port");
+        QFile::remove(portFile);
+        server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        server.start("python3", {ESCL_SCANNER, "--port", QString::number(atPort), "--port-file",
+                                 portFile, "--sane-dir", dir.filePath("sane")});
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < 10000 && !QFile::exists(portFile))
+            QThread::msleep(20);
+        QFile f(portFile);
+        if (!f.open(QIODevice::ReadOnly))
+            return false;
+        port = f.readAll().trimmed().toInt();
+        return port > 0;
+    }
+
+    // Switches the scanner's faults (escl-scanner.py's control fields) for the next jobs.
+    bool Control(const QString& fields) {
+        bool ok = false;
+        const QString out = Exec("python3",
+                                 {"-c",
+                                  "import sys, urllib.request; urllib.request.urlopen("
+                                  "urllib.request.Request(sys.argv[1], data=sys.argv[2].encode()))",
+                                  QStringLiteral("http://127.0.0.1:%1/control").arg(port), fields},
+                                 &ok);
+        if (!ok)
+            qWarning("control: %s", qPrintable(out));
+        return ok;
+    }
+
+    QList<TPicProperties*> Pics() {
+        QList<TPicProperties*> pics;
+        const int count = static_cast<int>(form->PicRecords.size());
+        for (int n = 1; n <= count; ++n)
+            pics << form->PicRecords.at(form->FindPicBtn(n)).get();
+        return pics;
+    }
+
+    QStringList Sides(int from = 0) {
+        QStringList sides;
+        const QList<TPicProperties*> pics = Pics();
+        for (int i = from; i < pics.size(); ++i) {
+            auto* raster = dynamic_cast<TRasterGraphic*>(pics[i]->Picture.Graphic());
+            sides << (raster ? Side(raster->Image(), pics[i]->ScannerDPI.X) : QStringLiteral("-"));
+        }
+        return sides;
+    }
+
+    static QDialog* ScannerDialog() {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* d = qobject_cast<QDialog*>(w); d && d->isVisible() &&
+                                                     !qobject_cast<QMessageBox*>(w) &&
+                                                     d->windowTitle().startsWith("Scanner"))
+                return d;
+        return nullptr;
+    }
+
+    // "Hole Bild" with the source and resolution set in the scanner's dialog, then "Scannen";
+    // the dialog is closed once the pages are in.
+    bool ScanWithDialog(const QString& source, double dpi) {
+        bool done = false;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, [&] {
+            QDialog* d = done ? nullptr : ScannerDialog();
+            if (!d)
+                return;
+            done = true;
+            if (auto* combo = d->findChild<QComboBox*>(QStringLiteral("source"))) {
+                const int i = combo->findData(source);
+                combo->setCurrentIndex(i);
+                emit combo->activated(i);
+            }
+            // The device offers a list of resolutions.
+            if (auto* combo = d->findChild<QComboBox*>(QStringLiteral("resolution"))) {
+                const int i = combo->findData(dpi);
+                combo->setCurrentIndex(i);
+                emit combo->activated(i);
+            }
+            // As a person would: once the dialog has shown the settings' consequences.
+            QTimer::singleShot(200, d, [d] {
+                for (QPushButton* b : d->findChildren<QPushButton*>())
+                    if (b->text() == QStringLiteral("Scannen"))
+                        b->click();
+            });
+        });
+        poll.start(50);
+        QTimer::singleShot(60000, [] {
+            if (QDialog* d = ScannerDialog())
+                d->close();
+        });
+        form->GetPicBtnClick(Child<QToolButton>(*form, "GetPicBtn"));
+        return done;
+    }
+
+    void FastCopy(int dpi) {
+        form->pic->ScannerDPI = {dpi, dpi};
+        Child<TSpinEdit>(*form, "SrcXDPIEdit")->SetValue(dpi);
+        Child<QPushButton>(*form, "FastCopyBtn")->click();
+    }
+
+    // The scanner's progress window of a fast copy.
+    static QWidget* ProgressWindow() {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (!qobject_cast<QDialog*>(w) && w->isVisible() &&
+                w->windowTitle() == QStringLiteral("Scannen"))
+                return w;
+        return nullptr;
+    }
+
+private slots:
+    void initTestCase() {
+        if (qEnvironmentVariableIsEmpty("CUPS_SERVER") ||
+            qEnvironmentVariableIsEmpty("VELMORA_TEST_OUT"))
+            QSKIP("needs the private scheduler of scripts/testenv.sh");
+        if (!airscanKept)
+            QSKIP("needs sane-airscan (scripts/install-deps.sh)");
+        QVERIFY(dir.isValid());
+        QVERIFY(StartServer(0));
+        // The window reads the printers once, when it is made.
+        bool ok = false;
+        Exec("lpadmin",
+             {"-p", kQueue, "-E", "-v", "velmora-pdf://" + OutDir(), "-m", kPpd, "-o",
+              "PageSize=A4"},
+             &ok);
+        QVERIFY(ok);
+        Exec("lpadmin", {"-d", kQueue}, &ok);
+        QVERIFY(ok);
+        TPrinter::Printer().Reset();
+        // Read by SANE at its first start in this process, which is still to come.
+        qputenv("SANE_CONFIG_DIR", QFile::encodeName(dir.filePath("sane")));
+        qputenv("VELMORA_TWAIN_DSM", TWAIN_DSM);
+        qputenv("VELMORA_TWAIN_SOURCES", SANE_SOURCES);
+        connect(&messageWatch, &QTimer::timeout, this, [this] {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
+                    messages << box->text();
+                    box->accept();
+                }
+        });
+        messageWatch.start(50);
+    }
+
+    void cleanupTestCase() {
+        Exec("lpadmin", {"-x", kQueue});
+        TPrinter::Printer().Reset();
+        server.kill();
+        server.waitForFinished();
+    }
+
+    void init() {
+        QVERIFY(Control("sheets=3&delay=0&jam_at=0&vanish_at=0&stall_at=0"));
+        messages.clear();
+        dialogs = std::make_unique<DialogRecorder>();
+        form = std::make_unique<TMainForm>();
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+        // Each print of the bitmap target asks for a file, which the recorder declines.
+        Child<QRadioButton>(*form, "BitmapBtn")->setChecked(true);
+        Child<QCheckBox>(*form, "AutoDPIBox")->setChecked(true);
+    }
+
+    void cleanup() {
+        form.reset();
+        dialogs.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    // A platen page keeps its size on paper at every resolution.
+    void PlatenPageHasItsSize_data() {
+        QTest::addColumn<int>("dpi");
+        QTest::newRow("150 dpi") << 150;
+        QTest::newRow("600 dpi") << 600;
+    }
+    void PlatenPageHasItsSize() {
+        QFETCH(int, dpi);
+        QVERIFY(ScanWithDialog(QStringLiteral("Flatbed"), dpi));
+        const QList<TPicProperties*> pics = Pics();
+        QCOMPARE(pics.size(), 1);
+        QCOMPARE(pics[0]->ScannerDPI.X, dpi);
+        QCOMPARE(pics[0]->ScannerDPI.Y, dpi);
+        const double w = pics[0]->PicWidth() * 25.4 / dpi, h = pics[0]->PicHeight() * 25.4 / dpi;
+        QVERIFY2(std::fabs(w - kA4W) < kToleranceMM && std::fabs(h - kA4H) < kToleranceMM,
+                 qPrintable(QStringLiteral("%1 x %2 mm").arg(w).arg(h)));
+        QCOMPARE(Sides(), QStringList{"F1"});
+        QCOMPARE(messages, QStringList());
+        QCOMPARE(form->Twain->GetState(), 1);
+    }
+
+    // Two two-sided sheets through the duplex feeder: front, back, front, back.
+    void DuplexFeederGivesSidesInSheetOrder() {
+        QVERIFY(Control("sheets=2"));
+        QVERIFY(ScanWithDialog(QStringLiteral("ADF Duplex"), 150));
+        QCOMPARE(Sides(), (QStringList{"F1", "B1", "F2", "B2"}));
+        QCOMPARE(messages, QStringList());
+    }
+
+    // Fast copy from the feeder into a CUPS queue: one job per sheet, each the sheet at 100 %.
+    void FastCopyPrintsEachSheetAtItsSize() {
+        QDir(OutDir()).removeRecursively();
+        // The feeder is chosen in the scanner's dialog once; fast copy keeps it.
+        QVERIFY(Control("sheets=1"));
+        QVERIFY(ScanWithDialog(QStringLiteral("ADF"), 75));
+        Child<QRadioButton>(*form, "PrinterBtn")->setChecked(true);
+        const int printer = form->CurrentPrinterIndex();
+        QVERIFY(printer >= 0);
+        QVERIFY(Control("sheets=2"));
+        const int jobsBefore = form->PrintJobCount;
+        FastCopy(300);
+        QCOMPARE(Sides(1), (QStringList{"F1", "F2"}));
+        QCOMPARE(form->PrintJobCount - jobsBefore, 2);
+        QVERIFY(WaitForJobs(2));
+        const QStringList files = JobFiles();
+        QCOMPARE(files.size(), 2);
+        for (int sheet = 1; sheet <= 2; ++sheet) {
+            const QString& pdf = files[sheet - 1];
+            QCOMPARE(Exec("pdfinfo", {pdf}).contains(QRegularExpression("Pages:\\s+1\\n")), true);
+            const QImage page = Render(pdf, 300);
+            const QRect frame = DarkBox(page);
+            const double w = frame.width() * 25.4 / 300, h = frame.height() * 25.4 / 300;
+            QVERIFY2(
+                std::fabs(w - kFrameW) < kToleranceMM && std::fabs(h - kFrameH) < kToleranceMM,
+                qPrintable(QStringLiteral("sheet %1: frame %2 x %3 mm").arg(sheet).arg(w).arg(h)));
+            // The sheet's own marks, in the sheet's order: the picture with the sheet's origin
+            // where the frame says it is.
+            const int inset = qRound(20 / 25.4 * 300);
+            const QImage sheetImage =
+                page.copy(frame.x() - inset, frame.y() - inset, page.width(), page.height());
+            QCOMPARE(Side(sheetImage, 300), QStringLiteral("F%1").arg(sheet));
+        }
+        QCOMPARE(messages, QStringList());
+    }
+
+    // The scanner hangs in the middle of a page scanned from its dialog: "Abbrechen" and then
+    // "Schließen" give the window back at once, and the dialog's settings hold for next time.
+    void DialogCancelWhileTheScannerHangs() {
+        QVERIFY(Control("sheets=3&stall_at=1"));
+        QElapsedTimer clock;
+        qint64 cancelledAt = -1;
+        QTimer::singleShot(1500, this, [&] {
+            if (QDialog* d = ScannerDialog())
+                for (QPushButton* b : d->findChildren<QPushButton*>())
+                    if (b->text() == QStringLiteral("Abbrechen") && b->isVisible()) {
+                        cancelledAt = clock.elapsed();
+                        b->click();
+                    }
+        });
+        QTimer::singleShot(2500, this, [&] {
+            if (QDialog* d = ScannerDialog())
+                for (QPushButton* b : d->findChildren<QPushButton*>())
+                    if (b->text() == QStringLiteral("Schließen"))
+                        b->click();
+        });
+        clock.start();
+        QVERIFY(ScanWithDialog(QStringLiteral("ADF"), 150));
+        QVERIFY2(cancelledAt >= 0, "no progress to cancel in the dialog");
+        QVERIFY2(clock.elapsed() < 6500, qPrintable(QStringLiteral("%1 ms").arg(clock.elapsed())));
+        QCOMPARE(Pics().size(), 1);
+        QVERIFY(form->pic->IsEmpty());
+
+        QVERIFY(Control("sheets=2&stall_at=0"));
+        messages.clear();
+        FastCopy(150);
+        QCOMPARE(Sides(), (QStringList{"F1", "F2"}));
+        QCOMPARE(form->pic->ScannerDPI.X, 150);
+    }
+
+    // A real device's faults in the middle of a feeder fast copy. Each time the pages before the
+    // fault stay, the user gets one German message where there is something to do, nothing hangs,
+    // and the next fast copy works.
+    void FaultsKeepPagesAndLeaveTheScannerUsable_data() {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<int>("cancelAfterMs"); // -1: the user does not cancel
+        QTest::addColumn<QStringList>("kept");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("jam at the second sheet")
+            << "sheets=3&jam_at=2" << -1 << QStringList{"F1"}
+            << "Papierstau im Vorlageneinzug. Bitte beseitigen Sie den Stau und scannen Sie "
+               "erneut.";
+        QTest::newRow("feeder empty at the start")
+            << "sheets=0" << -1 << QStringList{}
+            << "Der Vorlageneinzug ist leer. Bitte legen Sie die Vorlagen ein.";
+        QTest::newRow("slow scanner, the user cancels the second sheet")
+            << "sheets=3&delay=2" << 3000 << QStringList{"F1"} << QString();
+        QTest::newRow("slow scanner, the user cancels the first sheet")
+            << "sheets=3&delay=2" << 1000 << QStringList{} << QString();
+        QTest::newRow("scanner hangs in the middle of the second sheet, the user cancels")
+            << "sheets=3&stall_at=2" << 2000 << QStringList{"F1"} << QString();
+        QTest::newRow("scanner hangs in the middle of the first sheet, the user cancels")
+            << "sheets=3&stall_at=1" << 2000 << QStringList{} << QString();
+        QTest::newRow("scanner disappears in the middle of the second sheet")
+            << "sheets=3&vanish_at=2" << -1 << QStringList{"F1"}
+            << "Der Scanner antwortet nicht (Ein-/Ausgabefehler). Bitte prüfen Sie die "
+               "Verbindung zum Scanner.";
+    }
+    void FaultsKeepPagesAndLeaveTheScannerUsable() {
+        QFETCH(QString, fault);
+        QFETCH(int, cancelAfterMs);
+        QFETCH(QStringList, kept);
+        QFETCH(QString, message);
+        // One sheet from the feeder first: the page the user already has, and the feeder chosen.
+        QVERIFY(Control("sheets=1"));
+        QVERIFY(ScanWithDialog(QStringLiteral("ADF"), 75));
+        QCOMPARE(Pics().size(), 1);
+        messages.clear();
+
+        QVERIFY(Control(fault));
+        QElapsedTimer clock;
+        qint64 cancelledAt = -1;
+        if (cancelAfterMs >= 0)
+            QTimer::singleShot(cancelAfterMs, this, [&] {
+                if (QWidget* w = ProgressWindow())
+                    for (QPushButton* b : w->findChildren<QPushButton*>())
+                        if (b->text() == QStringLiteral("Abbrechen")) {
+                            cancelledAt = clock.elapsed();
+                            b->click();
+                        }
+            });
+        clock.start();
+        FastCopy(75);
+        const qint64 took = clock.elapsed();
+        if (cancelAfterMs >= 0) {
+            QVERIFY2(cancelledAt >= 0, "no progress window to cancel in");
+            QVERIFY2(took - cancelledAt < 3000,
+                     qPrintable(QStringLiteral("%1 ms after cancelling").arg(took - cancelledAt)));
+        } else {
+            QVERIFY2(took < 15000, qPrintable(QStringLiteral("%1 ms").arg(took)));
+        }
+        QCOMPARE(Sides(1), kept);
+        QCOMPARE(messages, message.isEmpty() ? QStringList() : QStringList{message});
+        QCOMPARE(form->Twain->GetState(), 1);
+
+        // The device back (switched on again, jam cleared, sheets in): the next copy works.
+        if (fault.contains("vanish")) {
+            server.waitForFinished(5000);
+            QVERIFY(StartServer(port));
+        }
+        QVERIFY(Control("sheets=2&delay=0&jam_at=0&vanish_at=0&stall_at=0"));
+        messages.clear();
+        FastCopy(75);
+        QCOMPARE(Sides(1 + static_cast<int>(kept.size())), (QStringList{"F1", "F2"}));
+        QCOMPARE(messages, QStringList());
+        QCOMPARE(form->Twain->GetState(), 1);
+    }
+};
+
+VELMORA_GUI_TEST_MAIN(EsclAcquisitionTest)
+#include "EsclAcquisitionTest.moc"
