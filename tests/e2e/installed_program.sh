@@ -38,7 +38,8 @@ done
   failed "not installed: the SANE bridge source"
 # "Öffnen mit" offers Velmora for every picture kind it opens.
 mime=$(sed -n 's/^MimeType=//p' "$p/share/applications/velmora.desktop")
-for type in image/bmp image/jpeg image/vnd.microsoft.icon image/wmf image/emf; do
+for type in image/bmp image/jpeg image/vnd.microsoft.icon image/wmf image/emf image/png \
+  image/gif image/tiff; do
   grep -qF ";$type;" <<<";$mime" || failed "desktop entry lacks MimeType $type"
 done
 if command -v desktop-file-validate >/dev/null; then
