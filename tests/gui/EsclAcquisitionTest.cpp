@@ -11,6 +11,7 @@
 #include "output/Printer.h"
 #include "tests/gui/GuiTestEnv.h"
 #include "tests/support/DialogRecorder.h"
+#include "tests/support/PrintedJobs.h"
 #include "twain/Twain.h"
 
 #include <QApplication>
@@ -40,22 +41,12 @@ const bool airscanKept = dlopen(SANE_AIRSCAN_BACKEND, RTLD_NOW | RTLD_NODELETE) 
 
 const QString kPpd = QStringLiteral("lsb/usr/cupsfilters/Generic-PDF_Printer-PDF.ppd");
 const QString kQueue = QStringLiteral("Netzkopierer");
+const TPrintedJobs Jobs(kQueue);
 // The scanner's pattern (escl-scanner.py): a frame 20 mm inside the A4 sheet, n marks for sheet
 // n in a row 34 mm below the top edge on the front, 34 mm above the bottom edge on the back.
 constexpr double kFrameW = 170, kFrameH = 257;
 constexpr double kA4W = 2480 / 300.0 * 25.4, kA4H = 3508 / 300.0 * 25.4;
 constexpr double kToleranceMM = 0.5;
-
-QString Exec(const QString& program, const QStringList& args, bool* ok = nullptr) {
-    QProcess p;
-    p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start(program, args);
-    const bool done =
-        p.waitForFinished(30000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-    if (ok)
-        *ok = done;
-    return QString::fromLocal8Bit(p.readAll());
-}
 
 bool Dark(const QImage& image, int x, int y) {
     return qGray(image.pixel(x, y)) < 128;
@@ -82,51 +73,6 @@ QString Side(const QImage& image, double dpi) {
     if (back > 0 && front == 0)
         return QStringLiteral("B%1").arg(back);
     return QStringLiteral("?");
-}
-
-QRect DarkBox(const QImage& image) {
-    int left = image.width(), top = image.height(), right = -1, bottom = -1;
-    for (int y = 0; y < image.height(); ++y) {
-        const QRgb* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
-        for (int x = 0; x < image.width(); ++x)
-            if (qGray(row[x]) < 128) {
-                left = std::min(left, x);
-                right = std::max(right, x);
-                top = std::min(top, y);
-                bottom = std::max(bottom, y);
-            }
-    }
-    return right < 0 ? QRect() : QRect(QPoint(left, top), QPoint(right, bottom));
-}
-
-QString OutDir() {
-    return qEnvironmentVariable("VELMORA_TEST_OUT") + "/" + kQueue;
-}
-
-// The printed jobs' files in job order (the queue keeps each job in "<job>-<title>.pdf").
-QStringList JobFiles() {
-    QFileInfoList files = QDir(OutDir()).entryInfoList({"*.pdf"}, QDir::Files);
-    std::sort(files.begin(), files.end(), [](const QFileInfo& a, const QFileInfo& b) {
-        return a.fileName().section('-', 0, 0).toInt() < b.fileName().section('-', 0, 0).toInt();
-    });
-    QStringList paths;
-    for (const QFileInfo& f : files)
-        paths << f.filePath();
-    return paths;
-}
-
-bool WaitForJobs(int count) {
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < 30000) {
-        const int done = static_cast<int>(Exec("lpstat", {"-W", "completed", "-o", kQueue})
-                                              .split('\n', Qt::SkipEmptyParts)
-                                              .size());
-        if (done >= count && JobFiles().size() >= count)
-            return true;
-        QThread::msleep(100);
-    }
-    return false;
 }
 
 QImage Render(const QString& pdf, int dpi) {
@@ -274,7 +220,7 @@ private slots:
         // The window reads the printers once, when it is made.
         bool ok = false;
         Exec("lpadmin",
-             {"-p", kQueue, "-E", "-v", "velmora-pdf://" + OutDir(), "-m", kPpd, "-o",
+             {"-p", kQueue, "-E", "-v", "velmora-pdf://" + Jobs.Folder(), "-m", kPpd, "-o",
               "PageSize=A4"},
              &ok);
         QVERIFY(ok);
@@ -351,7 +297,7 @@ private slots:
 
     // Fast copy from the feeder into a CUPS queue: one job per sheet, each the sheet at 100 %.
     void FastCopyPrintsEachSheetAtItsSize() {
-        QDir(OutDir()).removeRecursively();
+        QDir(Jobs.Folder()).removeRecursively();
         // The feeder is chosen in the scanner's dialog once; fast copy keeps it.
         QVERIFY(Control("sheets=1"));
         QVERIFY(ScanWithDialog(QStringLiteral("ADF"), 75));
@@ -363,8 +309,8 @@ private slots:
         FastCopy(300);
         QCOMPARE(Sides(1), (QStringList{"F1", "F2"}));
         QCOMPARE(form->PrintJobCount - jobsBefore, 2);
-        QVERIFY(WaitForJobs(2));
-        const QStringList files = JobFiles();
+        QVERIFY(Jobs.WaitFor(2));
+        const QStringList files = Jobs.Files();
         QCOMPARE(files.size(), 2);
         for (int sheet = 1; sheet <= 2; ++sheet) {
             const QString& pdf = files[sheet - 1];

@@ -10,6 +10,7 @@
 #include "platform/Dialogs.h"
 #include "tests/gui/GuiTestEnv.h"
 #include "tests/support/DialogRecorder.h"
+#include "tests/support/PrintedJobs.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -44,58 +45,14 @@ namespace {
 
 const QString kPpd = QStringLiteral("lsb/usr/cupsfilters/Generic-PDF_Printer-PDF.ppd");
 const QString kQueue = QStringLiteral("Kopierer");
-
-QString Exec(const QString& program, const QStringList& args, bool* ok = nullptr) {
-    QProcess p;
-    p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start(program, args);
-    const bool done =
-        p.waitForFinished(20000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-    if (ok)
-        *ok = done;
-    return QString::fromLocal8Bit(p.readAll());
-}
-
-// The queue stores every job in a PDF file of its own in this folder, named "<job>-<title>.pdf".
-QString OutDir() {
-    return qEnvironmentVariable("VELMORA_TEST_OUT") + "/" + kQueue;
-}
-
-// The printed jobs' files, in job order.
-QStringList JobFiles() {
-    QFileInfoList files = QDir(OutDir()).entryInfoList({"*.pdf"}, QDir::Files);
-    std::sort(files.begin(), files.end(), [](const QFileInfo& a, const QFileInfo& b) {
-        return a.fileName().section('-', 0, 0).toInt() < b.fileName().section('-', 0, 0).toInt();
-    });
-    QStringList paths;
-    for (const QFileInfo& f : files)
-        paths << f.filePath();
-    return paths;
-}
+const TPrintedJobs Jobs(kQueue);
 
 // The file of job `n` (0 the first of the test, -1 the last).
 QString JobFile(int n = -1) {
-    const QStringList files = JobFiles();
+    const QStringList files = Jobs.Files();
     if (files.isEmpty())
         return QString();
     return n < 0 ? files.last() : files.value(n);
-}
-
-int CompletedJobs() {
-    return static_cast<int>(
-        Exec("lpstat", {"-W", "completed", "-o", kQueue}).split('\n', Qt::SkipEmptyParts).size());
-}
-
-// Waits until `count` jobs of the queue are done and their files are written.
-bool WaitForJobs(int count) {
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < 20000) {
-        if (CompletedJobs() >= count && JobFiles().size() >= count)
-            return true;
-        QThread::msleep(50);
-    }
-    return false;
 }
 
 QString PdfInfo(const QString& key, int job = -1) {
@@ -114,18 +71,6 @@ QImage Render(int page, int dpi, int job = -1) {
     QImage image(prefix + ".png");
     QFile::remove(prefix + ".png");
     return image.convertToFormat(QImage::Format_RGB32);
-}
-
-// Bounding box of the pixels darker than mid grey.
-QRect DarkBox(const QImage& image) {
-    QRect box;
-    for (int y = 0; y < image.height(); ++y) {
-        const QRgb* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
-        for (int x = 0; x < image.width(); ++x)
-            if (qGray(row[x]) < 128)
-                box |= QRect(x, y, 1, 1);
-    }
-    return box;
 }
 
 // The colour in the middle of the dark box: which picture a page shows.
@@ -279,14 +224,14 @@ private slots:
     void init() {
         bool ok = false;
         Exec("lpadmin",
-             {"-p", kQueue, "-E", "-v", "velmora-pdf://" + OutDir(), "-m", kPpd, "-o",
+             {"-p", kQueue, "-E", "-v", "velmora-pdf://" + Jobs.Folder(), "-m", kPpd, "-o",
               "PageSize=A4"},
              &ok);
         QVERIFY(ok);
         Exec("lpadmin", {"-d", kQueue}, &ok);
         QVERIFY(ok);
         Exec("cancel", {"-a", "-x"});
-        QDir(OutDir()).removeRecursively();
+        QDir(Jobs.Folder()).removeRecursively();
         TPrinter::Printer().Reset();
         dialogs = std::make_unique<DialogRecorder>();
         form = std::make_unique<TMainForm>();
@@ -310,8 +255,8 @@ private slots:
         Print();
         QCOMPARE(form->PrintJobCount, 1);
         // Two documents of three pages each, both with the title and number of the one job.
-        QVERIFY(WaitForJobs(2));
-        QCOMPARE(JobFiles().size(), 2);
+        QVERIFY(Jobs.WaitFor(2));
+        QCOMPARE(Jobs.Files().size(), 2);
         const QColor expected[] = {Qt::red, Qt::green, Qt::blue};
         for (int copy = 0; copy < 2; ++copy) {
             QCOMPARE(PdfInfo("Pages", copy), QStringLiteral("3"));
@@ -338,7 +283,7 @@ private slots:
         Child<QRadioButton>(*form, "SelPagesBtn")->setChecked(true);
         Pages()->setText(QStringLiteral("3,1"));
         Print();
-        QVERIFY(WaitForJobs(1));
+        QVERIFY(Jobs.WaitFor(1));
         QCOMPARE(PdfInfo("Pages"), QStringLiteral("2"));
         QVERIFY(Middle(Render(1, 30)).blue() > 150);
         QVERIFY(Middle(Render(2, 30)).red() > 150);
@@ -351,13 +296,13 @@ private slots:
         Print();
         QCOMPARE(form->PrintJobCount, 3);
         QThread::msleep(300);
-        QCOMPARE(CompletedJobs(), 1);
+        QCOMPARE(Jobs.Completed(), 1);
         QCOMPARE(Exec("lpstat", {"-o", kQueue}).trimmed(), QString());
 
         Pages()->setText(QStringLiteral("2-9"));
         Print();
-        QVERIFY(WaitForJobs(2));
-        QCOMPARE(JobFiles().size(), 2);
+        QVERIFY(Jobs.WaitFor(2));
+        QCOMPARE(Jobs.Files().size(), 2);
         QCOMPARE(PdfInfo("Title", 0), QStringLiteral("Velmora 1"));
         QCOMPARE(PdfInfo("Pages", 1), QStringLiteral("2"));
         QCOMPARE(PdfInfo("Title", 1), QStringLiteral("Velmora 4"));
@@ -401,8 +346,8 @@ private slots:
         Child<QPushButton>(*form, "FastCopyBtn")->click();
         QCOMPARE(static_cast<int>(form->PicRecords.size()), 5);
         QCOMPARE(form->PrintJobCount, 3);
-        QVERIFY(WaitForJobs(6));
-        QCOMPARE(JobFiles().size(), 6);
+        QVERIFY(Jobs.WaitFor(6));
+        QCOMPARE(Jobs.Files().size(), 6);
         for (int doc = 0; doc < 6; ++doc) {
             QCOMPARE(PdfInfo("Pages", doc), QStringLiteral("1"));
             QCOMPARE(PdfInfo("Title", doc), QStringLiteral("Velmora %1").arg(doc / 2 + 1));
@@ -417,7 +362,7 @@ private slots:
             QCOMPARE(Pages()->text(), list);
         Copies()->SetValue(1);
         Print();
-        QVERIFY(WaitForJobs(7));
+        QVERIFY(Jobs.WaitFor(7));
         QCOMPARE(PdfInfo("Pages"), QString::number(pagesPrintedAfterwards));
         qunsetenv("VELMORA_SCRIPTED_SCENARIO");
     }
@@ -444,7 +389,7 @@ private slots:
         Child<TSpinEdit>(*form, "XPosEdit")->SetValue(dpi);
         Child<TSpinEdit>(*form, "YPosEdit")->SetValue(dpi);
         Print();
-        QVERIFY(WaitForJobs(1));
+        QVERIFY(Jobs.WaitFor(1));
         QCOMPARE(PdfInfo("Page size"), QStringLiteral("595 x 842 pts (A4)"));
 
         const int render = 300; // one render pixel is dpi / 300 printer pixels
@@ -485,10 +430,10 @@ private slots:
         }
         QThread::msleep(300);
         QCOMPARE(Exec("lpstat", {"-W", "all", "-o", kQueue}).trimmed(), QString());
-        QVERIFY(JobFiles().isEmpty());
+        QVERIFY(Jobs.Files().isEmpty());
         // Accepting again, the next job goes through.
         Print();
-        QVERIFY(WaitForJobs(1));
+        QVERIFY(Jobs.WaitFor(1));
     }
 
     void bitmapTargetCopiesTheCurrentPictureAtScreenSize() {
@@ -582,7 +527,7 @@ private slots:
                 Child<QPushButton>(*form, "SetupBtn")->click();
             }
             Print();
-            QVERIFY(WaitForJobs(i + 1));
+            QVERIFY(Jobs.WaitFor(i + 1));
         }
         QCOMPARE(JobAttribute(attribute.constData()), values);
         QCOMPARE(dialogs->Count(DialogRecorder::Shown::Message), 0);
