@@ -11,6 +11,7 @@
 #include "dsm/sane/SanePage.h"
 #include "dsm/sane/SaneTypes.h"
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -38,6 +39,12 @@ public:
     // The resolution the page is scanned at in dpi, horizontal and vertical, once past
     // Starting (0 where the device has no resolution option); the DIB's header says the same.
     void Resolution(double* x, double* y) const;
+    // A preview's lines as they arrive (other jobs keep none): appends the rows from `from` up
+    // to those complete now to `pixels` as 0xffRRGGBB, top down, and returns how many rows are
+    // complete. `width` is the page's width in pixels and `height` the rows it will have
+    // (0 while unknown, or for a device that does not say).
+    long long CopyLines(long long from, std::vector<std::uint32_t>* pixels, int* width,
+                        long long* height) const;
 
     struct State;
     explicit PageJob(std::shared_ptr<State> state) : m_state(std::move(state)) {}
@@ -81,6 +88,12 @@ public:
     // Starts the next page of the batch on the worker: sane_start, then the frames. A page after
     // the first of a feeder batch continues the batch (no sane_cancel in between).
     PageJob ScanPage();
+    // A quick scan of the whole bed for the scanner dialog's preview: the device's lowest
+    // resolution at or above 50 dpi (its highest when all are lower), colour where offered, 8
+    // bits, the whole area, SANE's "preview" option on. Its lines can be read as they arrive
+    // (PageJob::CopyLines). Every option the preview changed holds its former value again
+    // before the session does anything else, cancelled or failed preview alike.
+    PageJob ScanPreview();
     // Ends the batch (sane_cancel on the worker, after the job has finished).
     void EndBatch();
     // Stops a running scan at once from any thread; its job ends with Cancelled.
