@@ -1,7 +1,8 @@
 #include "dsm/sane/SaneDialog.h"
 
+#include "dsm/sane/PreviewPane.h"
 #include "dsm/sane/SaneCatalogue.h"
-#include "dsm/sane/SaneSession.h"
+#include "dsm/sane/ScanArea.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -16,11 +17,15 @@
 #include <QLocale>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QSpinBox>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <map>
 
 namespace sanebridge {
 
@@ -44,6 +49,22 @@ const Known* FindKnown(const std::string& name) {
         if (name == k.name)
             return &k;
     return nullptr;
+}
+
+bool IsAreaOption(const std::string& name) {
+    return name == "tl-x" || name == "tl-y" || name == "br-x" || name == "br-y";
+}
+
+// The last preview of each device, shown at once when its dialog opens again, until Velmora
+// ends.
+std::map<std::string, QImage>& Previews() {
+    static std::map<std::string, QImage> previews;
+    return previews;
+}
+
+QImage KeptPreview(const std::string& device) {
+    const auto it = Previews().find(device);
+    return it == Previews().end() ? QImage() : it->second;
 }
 
 // Backends' own titles, descriptions and value names, in German where SANE has a translation.
@@ -155,14 +176,30 @@ SaneDialog::SaneDialog(SaneSession& session, const QString& deviceLabel,
                        std::function<void(const QString&)> showMessage)
     : m_session(session), m_showMessage(std::move(showMessage)), m_progress(new ScanProgress(this)),
       m_scan(new QPushButton(QStringLiteral("Scannen"), this)),
-      m_close(new QPushButton(QStringLiteral("Schließen"), this)) {
+      m_close(new QPushButton(QStringLiteral("Schließen"), this)), m_pane(new PreviewPane(this)),
+      m_preview(new QPushButton(QStringLiteral("Vorschau"), this)),
+      m_autoArea(new QPushButton(QStringLiteral("Automatisch"), this)),
+      m_previewTimer(new QTimer(this)), m_device(session.DeviceName()) {
     setWindowTitle(QStringLiteral("Scanner – %1").arg(deviceLabel));
     // Every editor inherits it: the spin boxes write and read decimal commas.
     setLocale(DialogLocale());
     setModal(false);
     auto* layout = new QVBoxLayout(this);
     m_optionsHost = new QWidget(this);
-    layout->addWidget(m_optionsHost, 1);
+    auto* columns = new QHBoxLayout;
+    auto* left = new QVBoxLayout;
+    left->addWidget(m_optionsHost);
+    left->addStretch(1);
+    columns->addLayout(left);
+    auto* right = new QVBoxLayout;
+    right->addWidget(m_pane, 1);
+    auto* previewButtons = new QHBoxLayout;
+    previewButtons->addWidget(m_preview);
+    previewButtons->addWidget(m_autoArea);
+    previewButtons->addStretch(1);
+    right->addLayout(previewButtons);
+    columns->addLayout(right, 1);
+    layout->addLayout(columns, 1);
     layout->addWidget(m_progress);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
@@ -175,15 +212,197 @@ SaneDialog::SaneDialog(SaneSession& session, const QString& deviceLabel,
             Guard(m_showMessage, [this] { emit ScanRequested(); }));
     connect(m_close, &QPushButton::clicked, this,
             Guard(m_showMessage, [this] { emit CloseRequested(); }));
+    m_pane->setObjectName(QStringLiteral("previewPane"));
+    m_preview->setObjectName(QStringLiteral("previewScan"));
+    m_preview->setToolTip(QStringLiteral("Scannt das ganze Glas schnell in geringer Auflösung, "
+                                         "um den Scanbereich mit der Maus zu wählen."));
+    m_autoArea->setObjectName(QStringLiteral("autoArea"));
+    m_autoArea->setToolTip(
+        QStringLiteral("Schlägt den Bereich der Vorlage auf dem Glas als Scanbereich vor."));
+    m_previewTimer->setInterval(30);
+    connect(m_preview, &QPushButton::clicked, this,
+            Guard(m_showMessage, [this] { emit PreviewRequested(); }));
+    connect(m_autoArea, &QPushButton::clicked, this,
+            Guard(m_showMessage, [this] { ProposeArea(); }));
+    connect(m_previewTimer, &QTimer::timeout, this,
+            Guard(m_showMessage, [this] { FollowPreview(); }));
+    connect(m_pane, &PreviewPane::AreaDragged, this,
+            Guard(m_showMessage, [this](const QRectF& area) { ShowAreaInFields(area); }));
+    connect(m_pane, &PreviewPane::AreaChosen, this,
+            Guard(m_showMessage, [this](const QRectF& area) { ApplyArea(area); }));
     Build();
 }
 
 void SaneDialog::SetScanning(bool scanning) {
-    m_optionsHost->setEnabled(!scanning);
-    m_scan->setEnabled(!scanning);
-    m_progress->setVisible(scanning);
+    m_scanning = scanning;
+    m_optionsHost->setEnabled(!scanning && !m_previewJob);
+    m_progress->setVisible(scanning || m_previewJob);
     if (scanning)
         m_progress->SetProgress(0, 0);
+    UpdateButtons();
+}
+
+void SaneDialog::UpdateButtons() {
+    const bool busy = m_scanning || m_previewJob;
+    m_scan->setEnabled(!busy);
+    // A preview of a feeder would pull a sheet through.
+    m_preview->setEnabled(!busy && !m_feeder);
+    m_autoArea->setEnabled(!busy && !m_feeder && m_pane->HasArea() && !m_pane->Image().isNull());
+    m_pane->setEnabled(!busy);
+}
+
+void SaneDialog::StartPreview() {
+    if (m_previewJob || m_scanning || m_feeder)
+        return;
+    m_previewJob = m_session.ScanPreview();
+    m_arriving = QImage();
+    m_arrivedRows = 0;
+    m_optionsHost->setEnabled(false);
+    m_progress->SetPage(1);
+    m_progress->SetProgress(0, 0);
+    m_progress->show();
+    UpdateButtons();
+    m_previewTimer->start();
+}
+
+bool SaneDialog::PreviewRunning() const {
+    return m_previewJob.has_value();
+}
+
+std::optional<PageJob> SaneDialog::StopPreview() {
+    if (!m_previewJob)
+        return std::nullopt;
+    m_previewTimer->stop();
+    std::optional<PageJob> job = std::move(m_previewJob);
+    m_previewJob.reset();
+    m_progress->setVisible(m_scanning);
+    m_optionsHost->setEnabled(!m_scanning);
+    UpdateButtons();
+    if (job->CurrentPhase() == PageJob::Phase::Done)
+        return std::nullopt;
+    m_session.Cancel();
+    return job;
+}
+
+// New lines of the preview into the pane; at its end, the preview is kept for the device.
+void SaneDialog::FollowPreview() {
+    if (!m_previewJob) {
+        m_previewTimer->stop();
+        return;
+    }
+    // Asked before the lines are copied: once done, every line is there.
+    const bool done = m_previewJob->CurrentPhase() == PageJob::Phase::Done;
+    m_lineBuffer.clear();
+    int width = 0;
+    long long height = 0;
+    const long long rows = m_previewJob->CopyLines(m_arrivedRows, &m_lineBuffer, &width, &height);
+    if (width > 0 && rows > m_arrivedRows) {
+        const long long wanted = std::max(height, rows);
+        if (m_arriving.width() != width || m_arriving.height() < wanted) {
+            QImage grown(width, static_cast<int>(wanted), QImage::Format_RGB32);
+            grown.fill(Qt::white);
+            for (int y = 0; y < std::min<long long>(m_arrivedRows, m_arriving.height()); ++y)
+                if (m_arriving.width() == width)
+                    std::memcpy(grown.scanLine(y), m_arriving.constScanLine(y),
+                                static_cast<std::size_t>(width) * 4);
+            m_arriving = std::move(grown);
+        }
+        for (long long y = m_arrivedRows; y < rows; ++y)
+            std::memcpy(m_arriving.scanLine(static_cast<int>(y)),
+                        m_lineBuffer.data() + (y - m_arrivedRows) * width,
+                        static_cast<std::size_t>(width) * 4);
+        m_arrivedRows = rows;
+        m_pane->SetImage(m_arriving);
+    }
+    long long linesDone = 0, linesTotal = 0;
+    m_previewJob->Progress(&linesDone, &linesTotal);
+    m_progress->SetProgress(linesDone, linesTotal);
+    if (!done)
+        return;
+    m_previewTimer->stop();
+    const Status status = m_previewJob->Result();
+    // The job's own copy of the page goes with it.
+    m_previewJob.reset();
+    if (status == Status::Good && m_arrivedRows > 0) {
+        if (m_arriving.height() > m_arrivedRows)
+            m_arriving = m_arriving.copy(0, 0, m_arriving.width(), static_cast<int>(m_arrivedRows));
+        Previews()[m_device] = m_arriving;
+        m_pane->SetImage(m_arriving);
+    } else {
+        // A preview that failed or was cancelled leaves the last good one.
+        m_pane->SetImage(KeptPreview(m_device));
+        if (status != Status::Good)
+            m_showMessage(QString::fromStdString(StatusMessage(status)));
+    }
+    m_arriving = QImage();
+    m_progress->setVisible(m_scanning);
+    m_optionsHost->setEnabled(!m_scanning);
+    UpdateButtons();
+}
+
+// While the area is dragged, the fields follow it; the device hears of it when the drag ends.
+void SaneDialog::ShowAreaInFields(const QRectF& area) {
+    const std::pair<const char*, double> edges[] = {{"tl-x", area.left()},
+                                                    {"tl-y", area.top()},
+                                                    {"br-x", area.right()},
+                                                    {"br-y", area.bottom()}};
+    for (const auto& [name, value] : edges) {
+        const QString field = QString::fromLatin1(name);
+        if (auto* spin = m_optionsHost->findChild<QDoubleSpinBox*>(field)) {
+            const QSignalBlocker quiet(spin);
+            spin->setValue(value);
+        } else if (auto* whole = m_optionsHost->findChild<QSpinBox*>(field)) {
+            const QSignalBlocker quiet(whole);
+            whole->setValue(static_cast<int>(std::lround(value)));
+        }
+    }
+}
+
+void SaneDialog::ApplyArea(const QRectF& area) {
+    ShowAreaInFields(area);
+    QRectF bed, now;
+    if (!AreaFromOptions(m_session.Options(), &bed, &now))
+        return;
+    // An edge is never set beyond the opposite one as it stands: a backend may refuse a left
+    // edge right of the right edge.
+    std::vector<std::pair<std::string, double>> order;
+    if (area.left() >= now.right())
+        order = {{"br-x", area.right()}, {"tl-x", area.left()}};
+    else
+        order = {{"tl-x", area.left()}, {"br-x", area.right()}};
+    if (area.top() >= now.bottom()) {
+        order.emplace_back("br-y", area.bottom());
+        order.emplace_back("tl-y", area.top());
+    } else {
+        order.emplace_back("tl-y", area.top());
+        order.emplace_back("br-y", area.bottom());
+    }
+    Status failed = Status::Good;
+    for (const auto& [name, value] : order) {
+        const SetResult r = m_session.SetOption(name, value);
+        if (r.status != Status::Good)
+            failed = r.status;
+    }
+    if (failed != Status::Good)
+        m_showMessage(QString::fromStdString(StatusMessage(failed)));
+    // The fields and the rectangle show what the device holds now (it may round).
+    Reload();
+}
+
+void SaneDialog::ProposeArea() {
+    if (m_pane->Image().isNull() || !m_pane->HasArea())
+        return;
+    // A little room around the document: 2 mm, or a hundredth of the bed on a device that
+    // counts its area in pixels.
+    const double margin =
+        m_areaUnit == OptionUnit::Mm ? 2.0 : std::max(1.0, m_pane->Bed().width() / 100);
+    const QRectF document = DocumentArea(m_pane->Image(), m_pane->Bed(), margin);
+    if (document.isNull()) {
+        m_showMessage(QStringLiteral("Auf dem Vorschaubild ist keine Vorlage zu erkennen."));
+        return;
+    }
+    m_pane->SetArea(document);
+    ApplyArea(document);
 }
 
 void SaneDialog::closeEvent(QCloseEvent* event) {
@@ -234,6 +453,19 @@ void SaneDialog::Build() {
     host->addLayout(main);
     host->addWidget(advancedBox);
     advancedBox->setVisible(advanced->rowCount() > 0);
+    QRectF bed, area;
+    const bool hasArea = AreaFromOptions(options, &bed, &area);
+    m_pane->SetBed(hasArea ? bed : QRectF());
+    if (hasArea)
+        m_pane->SetArea(area);
+    for (const OptionDesc& o : options)
+        if (o.name == "tl-x")
+            m_areaUnit = o.unit;
+    m_feeder = m_session.FeederSelected();
+    // The bed's last preview: not the picture of a sheet in the feeder.
+    if (!m_previewJob)
+        m_pane->SetImage(m_feeder ? QImage() : KeptPreview(m_device));
+    UpdateButtons();
     m_rebuilding = false;
 }
 
@@ -347,8 +579,13 @@ void SaneDialog::Apply(const OptionDesc& o, double number, const QString& text) 
         m_showMessage(QString::fromStdString(StatusMessage(r.status)));
     // The device may have taken another value, or changed others (mode → depth): show what it
     // holds now.
-    if (r.status != Status::Good || r.inexact || r.reloadOptions)
+    if (r.status != Status::Good || r.inexact || r.reloadOptions) {
         Reload();
+    } else if (IsAreaOption(o.name)) {
+        QRectF bed, area;
+        if (AreaFromOptions(m_session.Options(), &bed, &area))
+            m_pane->SetArea(area);
+    }
 }
 
 } // namespace sanebridge

@@ -228,6 +228,19 @@ void DropJob() {
     StopProgress();
 }
 
+// A preview still running when its dialog goes is cancelled; one the backend does not give up
+// within the grace is left to it, like a cancelled page.
+void StopPreview() {
+    Bridge& b = B();
+    if (!b.dialog)
+        return;
+    std::optional<PageJob> preview = b.dialog->StopPreview();
+    if (preview &&
+        !preview->WaitFor(PageJob::Phase::Done,
+                          static_cast<int>(std::chrono::milliseconds(CancelGrace).count())))
+        b.abandoned = std::move(preview);
+}
+
 void OnFirstPageDone(unsigned serial);
 void UserCancel();
 
@@ -592,6 +605,7 @@ TW_UINT16 Open(TW_IDENTITY* id) {
 
 void CloseDialog() {
     Bridge& b = B();
+    StopPreview();
     if (b.dialog) {
         b.dialog->hide();
         b.dialog->deleteLater();
@@ -603,6 +617,7 @@ TW_UINT16 Close() {
     Bridge& b = B();
     if (b.state < 4)
         return Fail(TWCC_SEQERROR);
+    StopPreview();
     DropJob();
     b.abandoned.reset();
     CloseDialog();
@@ -652,12 +667,19 @@ TW_UINT16 Enable(TW_USERINTERFACE* ui) {
         new SaneDialog(*b.session, QString::fromStdString(DeviceLabel(b.device)), ShowMessage);
     QObject::connect(b.dialog, &SaneDialog::ScanRequested, b.context.get(), Guarded([] {
                          Bridge& br = B();
-                         if (br.state == 5 && !br.job && !WorkerBusy()) {
+                         if (br.state == 5 && !br.job && !WorkerBusy() &&
+                             !br.dialog->PreviewRunning()) {
                              SaveOptions();
                              br.pagesDelivered = 0;
                              br.feeder = br.session->FeederSelected();
                              StartPage(true);
                          }
+                     }));
+    // The preview waits, like a scan, until the scanner has let go of a page given up on.
+    QObject::connect(b.dialog, &SaneDialog::PreviewRequested, b.context.get(), Guarded([] {
+                         Bridge& br = B();
+                         if (br.state == 5 && !br.job && !WorkerBusy() && br.dialog)
+                             br.dialog->StartPreview();
                      }));
     QObject::connect(b.dialog, &SaneDialog::CloseRequested, b.context.get(), Guarded([] {
                          if (B().job)
@@ -674,6 +696,7 @@ TW_UINT16 Disable() {
     Bridge& b = B();
     if (b.state != 5)
         return Fail(TWCC_SEQERROR);
+    StopPreview();
     DropJob();
     b.session->EndBatch();
     // What the user set in the dialog holds for the next acquisition, fast copy included (kept

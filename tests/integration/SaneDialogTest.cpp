@@ -4,6 +4,7 @@
 // commas.
 
 #include "dsm/sane/SaneDialog.h"
+#include "dsm/sane/PreviewPane.h"
 #include "dsm/sane/SaneCatalogue.h"
 #include "dsm/sane/SaneSession.h"
 
@@ -13,12 +14,17 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
+#include <QPushButton>
 #include <QTest>
+#include <cmath>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <memory>
@@ -206,6 +212,191 @@ TEST_F(SaneDialogGerman, NumbersHaveADecimalComma) {
     fixed->interpretText();
     EXPECT_DOUBLE_EQ(Device("fixed").numbers.at(0), -42.5);
     EXPECT_EQ(Editor<QDoubleSpinBox>("fixed")->text(), QStringLiteral("-42,5"));
+}
+
+namespace {
+
+// The scanner dialog's preview on the test scanner, wired to the session as the bridge wires it.
+class SaneDialogPreview : public SaneDialogGerman {
+protected:
+    void SetUp() override {
+        SaneDialogGerman::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
+        QObject::connect(dialog.get(), &SaneDialog::PreviewRequested, dialog.get(),
+                         [this] { dialog->StartPreview(); });
+        QObject::connect(dialog->Progress(), &ScanProgress::CancelRequested, dialog.get(),
+                         [this] { session->Cancel(); });
+        dialog->resize(900, 700);
+        QCoreApplication::processEvents();
+    }
+
+    QPushButton* Button(const char* text) {
+        for (QPushButton* b : dialog->findChildren<QPushButton*>())
+            if (b->text() == QString::fromUtf8(text))
+                return b;
+        ADD_FAILURE() << "no button " << text;
+        return nullptr;
+    }
+
+    bool Preview() {
+        QPushButton* preview = Button("Vorschau");
+        if (!preview || !preview->isEnabled())
+            return false;
+        preview->click();
+        QElapsedTimer t;
+        t.start();
+        while (dialog->PreviewRunning() && t.elapsed() < 30000)
+            QTest::qWait(10);
+        QCoreApplication::processEvents();
+        return !dialog->PreviewRunning() && !dialog->Pane()->Image().isNull();
+    }
+
+    void Set(const std::string& name, const std::string& text) {
+        ASSERT_EQ(session->SetOption(name, text).status, Status::Good) << name;
+        dialog->Reload();
+        QCoreApplication::processEvents();
+    }
+    void Set(const std::string& name, double value) {
+        ASSERT_EQ(session->SetOption(name, value).status, Status::Good) << name;
+        dialog->Reload();
+        QCoreApplication::processEvents();
+    }
+
+    // Width, height and bits per pixel of the next page as the device scans it now.
+    struct Page {
+        int width = 0, height = 0, bits = 0;
+    };
+    Page ScanPage() {
+        PageJob job = session->ScanPage();
+        EXPECT_TRUE(job.WaitFor(PageJob::Phase::Done, 60000));
+        session->EndBatch();
+        EXPECT_EQ(job.Result(), Status::Good);
+        Page page;
+        if (void* dib = job.TakeDib()) {
+            std::int32_t w = 0, h = 0;
+            std::uint16_t bits = 0;
+            std::memcpy(&w, static_cast<char*>(dib) + 4, 4);
+            std::memcpy(&h, static_cast<char*>(dib) + 8, 4);
+            std::memcpy(&bits, static_cast<char*>(dib) + 14, 2);
+            page = {w, std::abs(h), bits};
+            std::free(dib);
+        }
+        return page;
+    }
+
+    // Every value the device holds, for comparing before and after.
+    std::vector<std::pair<std::string, std::string>> Values() {
+        std::vector<std::pair<std::string, std::string>> values;
+        for (const OptionDesc& o : session->Options()) {
+            std::string v = o.text;
+            for (double n : o.numbers)
+                v += ' ' + std::to_string(n);
+            values.emplace_back(o.name, v);
+        }
+        return values;
+    }
+
+    static bool HasColour(const QImage& image) {
+        for (int y = 0; y < image.height(); y += 7)
+            for (int x = 0; x < image.width(); x += 7) {
+                const QRgb p = image.pixel(x, y);
+                if (qRed(p) != qGreen(p) || qGreen(p) != qBlue(p))
+                    return true;
+            }
+        return false;
+    }
+};
+
+} // namespace
+
+// The preview is a colour picture of the whole bed at 50 dpi, whatever the dialog is set to, and
+// the scan after it is exactly what the dialog says.
+TEST_F(SaneDialogPreview, PreviewNeverLeaksIntoTheScan) {
+    struct Case {
+        const char* before;
+        double dpiBefore;
+        const char* after;
+        double dpiAfter;
+        int bits;
+    } cases[] = {
+        {"Gray", 50, "Color", 300, 24},
+        {"Color", 300, "Color", 300, 24},
+        {"Gray", 150, "Gray", 150, 8},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.before) + " " + std::to_string(c.dpiBefore));
+        Set("mode", c.before);
+        Set("resolution", c.dpiBefore);
+        Set("tl-x", 10.0);
+        Set("br-x", 110.0);
+        const auto before = Values();
+        ASSERT_TRUE(Preview());
+        const QImage preview = dialog->Pane()->Image();
+        const QRectF bed = dialog->Pane()->Bed();
+        EXPECT_NEAR(preview.width(), bed.width() / 25.4 * 50, 2);
+        EXPECT_NEAR(preview.height(), bed.height() / 25.4 * 50, 2);
+        EXPECT_TRUE(HasColour(preview));
+        EXPECT_EQ(Values(), before);
+        Set("mode", c.after);
+        Set("resolution", c.dpiAfter);
+        const Page page = ScanPage();
+        EXPECT_NEAR(page.width, 100 / 25.4 * c.dpiAfter, 1.5);
+        EXPECT_EQ(page.bits, c.bits);
+    }
+}
+
+// The rectangle drawn over the preview reaches the fields and the device, the fields move the
+// rectangle, and the next page is the area in pixels; a double click takes the whole bed. The
+// preview is still there when the dialog opens again.
+TEST_F(SaneDialogPreview, AreaFollowsMouseAndFieldsIntoTheScan) {
+    ASSERT_TRUE(Preview());
+    PreviewPane* pane = dialog->Pane();
+    ASSERT_TRUE(pane->HasArea());
+    const QPoint from = pane->ToView({20, 30}).toPoint(), to = pane->ToView({120, 180}).toPoint();
+    const double rightBefore = Device("br-x").numbers.at(0);
+    QTest::mousePress(pane, Qt::LeftButton, {}, from);
+    for (int step = 1; step <= 10; ++step)
+        QTest::mouseMove(pane, from + (to - from) * step / 10);
+    // The fields follow the drag; the device hears of it once the drag ends.
+    auto* right = Editor<QDoubleSpinBox>("br-x");
+    ASSERT_NE(right, nullptr);
+    EXPECT_NEAR(right->value(), 120, 1.0);
+    EXPECT_DOUBLE_EQ(Device("br-x").numbers.at(0), rightBefore);
+    QTest::mouseRelease(pane, Qt::LeftButton, {}, to);
+    QCoreApplication::processEvents();
+    const double mmPerPixel = pane->Bed().width() / pane->BedInView().width();
+    const std::pair<const char*, double> drawn[] = {
+        {"tl-x", 20}, {"tl-y", 30}, {"br-x", 120}, {"br-y", 180}};
+    for (const auto& [name, value] : drawn) {
+        EXPECT_NEAR(Device(name).numbers.at(0), value, mmPerPixel) << name;
+        EXPECT_NEAR(Editor<QDoubleSpinBox>(name)->value(), Device(name).numbers.at(0), 0.05)
+            << name;
+    }
+
+    auto* top = Editor<QDoubleSpinBox>("tl-y");
+    ASSERT_NE(top, nullptr);
+    top->setValue(50);
+    QCoreApplication::processEvents();
+    EXPECT_NEAR(pane->Area().top(), 50, 0.01);
+    EXPECT_NEAR(pane->Area().left(), Device("tl-x").numbers.at(0), 0.01);
+
+    Set("resolution", 300.0);
+    const Page page = ScanPage();
+    const double w = Device("br-x").numbers.at(0) - Device("tl-x").numbers.at(0);
+    const double h = Device("br-y").numbers.at(0) - Device("tl-y").numbers.at(0);
+    EXPECT_NEAR(page.width, w / 25.4 * 300, 1.5);
+    EXPECT_NEAR(page.height, h / 25.4 * 300, 1.5);
+
+    QTest::mouseDClick(pane, Qt::LeftButton, {}, pane->ToView({60, 60}).toPoint());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(pane->Area(), pane->Bed());
+    EXPECT_DOUBLE_EQ(Device("br-y").numbers.at(0), pane->Bed().bottom());
+
+    const QImage kept = pane->Image();
+    dialog = std::make_unique<SaneDialog>(*session, QStringLiteral("test:0"),
+                                          [this](const QString& m) { messages << m; });
+    EXPECT_EQ(dialog->Pane()->Image(), kept);
 }
 
 int main(int argc, char** argv) {
