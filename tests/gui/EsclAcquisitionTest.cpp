@@ -249,7 +249,7 @@ private slots:
     }
 
     void init() {
-        QVERIFY(Control("sheets=3&delay=0&jam_at=0&vanish_at=0&stall_at=0"));
+        QVERIFY(Control("sheets=3&delay=0&jam_at=0&vanish_at=0&stall_at=0&card_at="));
         messages.clear();
         dialogs = std::make_unique<DialogRecorder>();
         form = std::make_unique<TMainForm>();
@@ -441,6 +441,82 @@ private slots:
         QCOMPARE(Sides(1 + static_cast<int>(kept.size())), (QStringList{"F1", "F2"}));
         QCOMPARE(messages, QStringList());
         QCOMPARE(form->Twain->GetState(), 1);
+    }
+
+    // A card on the glass: "Vorschau", "Automatisch" and "Scannen" give the card with a small
+    // margin at 300 dpi, and a fast copy afterwards keeps that area and prints the card at its
+    // real size.
+    void PreviewFindsTheCardOnTheGlass() {
+        QVERIFY(Control("card_at=10,15"));
+        enum { Opened, Previewing, Proposed, Scanning } step = Opened;
+        QList<double> area;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, [&] {
+            QDialog* d = ScannerDialog();
+            if (!d || step == Scanning)
+                return;
+            auto button = [d](const char* text) -> QPushButton* {
+                for (QPushButton* b : d->findChildren<QPushButton*>())
+                    if (b->text() == QString::fromUtf8(text))
+                        return b;
+                return nullptr;
+            };
+            if (step == Opened) {
+                for (const auto& [name, value] :
+                     {std::pair<const char*, QVariant>{"source", QStringLiteral("Flatbed")},
+                      {"resolution", 300.0}})
+                    if (auto* combo = d->findChild<QComboBox*>(QString::fromLatin1(name))) {
+                        const int i = combo->findData(value);
+                        combo->setCurrentIndex(i);
+                        emit combo->activated(i);
+                    }
+                button("Vorschau")->click();
+                step = Previewing;
+            } else if (step == Previewing && button("Automatisch")->isEnabled() &&
+                       button("Scannen")->isEnabled()) {
+                button("Automatisch")->click();
+                step = Proposed;
+            } else if (step == Proposed) {
+                for (const char* name : {"tl-x", "tl-y", "br-x", "br-y"})
+                    if (auto* spin = d->findChild<QDoubleSpinBox*>(QString::fromLatin1(name)))
+                        area << spin->value();
+                button("Scannen")->click();
+                step = Scanning;
+            }
+        });
+        poll.start(100);
+        QTimer::singleShot(60000, [] {
+            if (QDialog* d = ScannerDialog())
+                d->close();
+        });
+        form->GetPicBtnClick(Child<QToolButton>(*form, "GetPicBtn"));
+        poll.stop();
+        QCOMPARE(step, Scanning);
+        // The card spans 10 to 95.6 mm and 15 to 69 mm; 2 mm around it.
+        const QList<double> expected{8, 13, 97.6, 71};
+        QCOMPARE(area.size(), 4);
+        for (int i = 0; i < 4; ++i)
+            QVERIFY2(std::fabs(area[i] - expected[i]) < 1.0,
+                     qPrintable(QStringLiteral("edge %1 at %2 mm").arg(i).arg(area[i])));
+        QCOMPARE(Pics().size(), 1);
+        QCOMPARE(Pics()[0]->ScannerDPI.X, 300);
+        const double w = Pics()[0]->PicWidth() * 25.4 / 300,
+                     h = Pics()[0]->PicHeight() * 25.4 / 300;
+        QVERIFY2(std::fabs(w - (area[2] - area[0])) < kToleranceMM &&
+                     std::fabs(h - (area[3] - area[1])) < kToleranceMM,
+                 qPrintable(QStringLiteral("%1 x %2 mm").arg(w).arg(h)));
+
+        QDir(Jobs.Folder()).removeRecursively();
+        Child<QRadioButton>(*form, "PrinterBtn")->setChecked(true);
+        FastCopy(300);
+        QVERIFY(Jobs.WaitFor(1));
+        const QRect card = DarkBox(Render(Jobs.Files().value(0), 300));
+        const double cw = card.width() * 25.4 / 300, ch = card.height() * 25.4 / 300;
+        QVERIFY2(std::fabs(cw - 85.6) < kToleranceMM && std::fabs(ch - 54) < kToleranceMM,
+                 qPrintable(QStringLiteral("card printed %1 x %2 mm").arg(cw).arg(ch)));
+        QCOMPARE(messages, QStringList());
+        // The next tests scan whole sheets again.
+        QDir(qEnvironmentVariable("XDG_CONFIG_HOME") + "/velmora/sane-options").removeRecursively();
     }
 };
 
