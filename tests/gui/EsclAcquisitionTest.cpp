@@ -462,9 +462,9 @@ private slots:
                 return nullptr;
             };
             if (step == Opened) {
-                for (const auto& [name, value] :
-                     {std::pair<const char*, QVariant>{"source", QStringLiteral("Flatbed")},
-                      {"resolution", 300.0}})
+                const std::pair<const char*, QVariant> settings[] = {
+                    {"source", QStringLiteral("Flatbed")}, {"resolution", 300.0}};
+                for (const auto& [name, value] : settings)
                     if (auto* combo = d->findChild<QComboBox*>(QString::fromLatin1(name))) {
                         const int i = combo->findData(value);
                         combo->setCurrentIndex(i);
