@@ -448,7 +448,7 @@ private slots:
     // real size.
     void PreviewFindsTheCardOnTheGlass() {
         QVERIFY(Control("card_at=10,15"));
-        enum { Opened, Previewing, Proposed, Scanning } step = Opened;
+        enum { Opened, Set, Previewing, Proposed, Scanning } step = Opened;
         QList<double> area;
         QTimer poll;
         connect(&poll, &QTimer::timeout, [&] {
@@ -470,6 +470,9 @@ private slots:
                         combo->setCurrentIndex(i);
                         emit combo->activated(i);
                     }
+                step = Set;
+            } else if (step == Set) {
+                // Once the dialog shows what the settings changed.
                 button("Vorschau")->click();
                 step = Previewing;
             } else if (step == Previewing && button("Automatisch")->isEnabled() &&
