@@ -644,7 +644,8 @@ struct SaneSession::Impl {
     }
 
     // Colour, 8 bits, the lowest resolution at or above 50 dpi, the whole bed, "preview" on.
-    // Each step reads the options again: a mode or resolution can change the others.
+    // The options are read again whenever a setting has changed others (a mode its depths and
+    // resolutions, a resolution its area).
     void SetPreviewOptions() {
         auto lower = [](std::string s) {
             for (char& c : s)

@@ -394,7 +394,7 @@ TEST_F(SaneBridge, PreviewShowsTheBedAndLeavesTheDialogsSettings) {
     const Settings slow = {{"read-limit", 1.0},
                            {"read-limit-size", 20000.0},
                            {"read-delay", 1.0},
-                           {"read-delay-duration", 2000.0}};
+                           {"read-delay-duration", 5000.0}};
     for (const Case& c : cases) {
         const Settings s = With(With(Base(), slow), c.dialog);
         const QImage reference = ReferencePage(s);
