@@ -56,4 +56,25 @@ double SnapResolution(const OptionDesc& option, double wanted) {
     return option.type == OptionType::Int ? std::round(v) : v;
 }
 
+double PreviewResolution(const OptionDesc& option) {
+    constexpr double lowest = 50;
+    double v = lowest;
+    if (option.constraint == Constraint::Range) {
+        v = std::max(option.min, lowest);
+        if (option.quant > 0)
+            // The small allowance keeps a value already on the grid from rounding a step up.
+            v = option.min + std::ceil((v - option.min) / option.quant - 1e-9) * option.quant;
+        v = std::min(v, option.max);
+    } else if (option.constraint == Constraint::WordList && !option.words.empty()) {
+        const auto highest = std::max_element(option.words.begin(), option.words.end());
+        v = *highest;
+        for (double w : option.words)
+            if (w >= lowest && w < v)
+                v = w;
+    } else if (!option.numbers.empty()) {
+        v = option.numbers.front();
+    }
+    return option.type == OptionType::Int ? std::ceil(v - 1e-9) : v;
+}
+
 } // namespace sanebridge

@@ -28,4 +28,8 @@ ResolutionCap DescribeResolution(const std::vector<OptionDesc>& options);
 // grid; word list: the nearest word; INT options whole numbers).
 double SnapResolution(const OptionDesc& option, double wanted);
 
+// The resolution a quick preview scans at: the option's lowest value at or above 50 dpi, its
+// highest when every value is lower.
+double PreviewResolution(const OptionDesc& option);
+
 } // namespace sanebridge

@@ -192,6 +192,32 @@ void PageAssembler::EndFrame() {
     m_rowsKept = m_firstFrameDone ? std::min(m_rowsKept, m_row) : m_row;
     m_linesDoneAllFrames += m_height >= 0 ? m_height : m_row;
     m_firstFrameDone = true;
+    ++m_framesDone;
+}
+
+long long PageAssembler::RowsComplete() const {
+    if (m_framesDone >= m_frames)
+        return m_rowsKept;
+    return m_inFrame && m_framesDone == m_frames - 1 ? m_row : 0;
+}
+
+void PageAssembler::CopyRow(long long row, std::uint32_t* out) const {
+    const unsigned char* src = m_height >= 0
+                                   ? m_block + m_headerBytes + (m_height - 1 - row) * m_stride
+                                   : m_rows.data() + row * m_stride;
+    for (long long x = 0; x < m_width; ++x) {
+        std::uint32_t r, g, b;
+        if (m_bitCount == 1) {
+            r = g = b = ((src[x >> 3] >> (7 - (x & 7))) & 1) ? 255 : 0;
+        } else if (m_bitCount == 8) {
+            r = g = b = src[x];
+        } else {
+            b = src[3 * x];
+            g = src[3 * x + 1];
+            r = src[3 * x + 2];
+        }
+        out[x] = 0xff000000u | (r << 16) | (g << 8) | b;
+    }
 }
 
 void* PageAssembler::TakeDib(double dpiX, double dpiY) {

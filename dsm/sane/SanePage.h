@@ -53,6 +53,14 @@ public:
     long long LinesDone() const { return m_linesDoneAllFrames + m_row; }
     long long LinesTotal() const;
 
+    // The page as it grows, for a preview: its width, its height (0 while unknown), the rows
+    // from the top that are complete on every channel (a three-pass page's rows only complete
+    // with its last frame), and one such row as 0xffRRGGBB. Valid until TakeDib.
+    int Width() const { return m_width; }
+    long long Height() const { return m_height < 0 ? 0 : m_height; }
+    long long RowsComplete() const;
+    void CopyRow(long long row, std::uint32_t* out) const;
+
 private:
     void ConvertLine(const unsigned char* src, unsigned char* dst) const;
     unsigned char* RowAddress(long long row);
@@ -69,6 +77,7 @@ private:
     long long m_height = -1; // -1 until known
     int m_frames = 1;        // frames a page has: 3 for three-pass colour
     long long m_linesDoneAllFrames = 0;
+    int m_framesDone = 0;
     long long m_row = 0;      // lines of the current frame converted so far
     long long m_rowsKept = 0; // lines every frame delivered (page height when finished)
     std::vector<unsigned char> m_line;

@@ -116,6 +116,12 @@ struct PageJob::State {
     std::function<void()> notifier;
     std::atomic<long long> done{0}, total{0};
     double dpiX = 0, dpiY = 0; // under `mutex`
+    // A preview's rows so far, top down, as 0xffRRGGBB (under `mutex`). Whether a job keeps
+    // them is fixed before it reaches the worker; only the worker appends.
+    bool keepLines = false;
+    int lineWidth = 0;
+    long long lineHeight = 0;
+    std::vector<std::uint32_t> lines;
 
     ~State() {
         if (dib)
@@ -174,6 +180,20 @@ void PageJob::Resolution(double* x, double* y) const {
     std::lock_guard<std::mutex> lock(m_state->mutex);
     *x = m_state->dpiX;
     *y = m_state->dpiY;
+}
+
+long long PageJob::CopyLines(long long from, std::vector<std::uint32_t>* pixels, int* width,
+                             long long* height) const {
+    std::lock_guard<std::mutex> lock(m_state->mutex);
+    const int w = m_state->lineWidth;
+    const long long rows = w > 0 ? static_cast<long long>(m_state->lines.size()) / w : 0;
+    if (width)
+        *width = w;
+    if (height)
+        *height = m_state->lineHeight;
+    if (pixels && from >= 0 && from < rows)
+        pixels->insert(pixels->end(), m_state->lines.begin() + from * w, m_state->lines.end());
+    return rows;
 }
 
 // ---- the worker ---------------------------------------------------------------------------
@@ -405,9 +425,36 @@ struct SaneSession::Impl {
         return r > 0 ? r : ReadNumber("x-resolution");
     }
 
-    // One page, on the worker: sane_start, every frame, the DIB.
-    void Scan(const std::shared_ptr<PageJob::State>& job) {
+    // A preview job's share of the rows the page has completed since the last call.
+    static void KeepLines(const PageAssembler& page, PageJob::State& job,
+                          std::vector<std::uint32_t>* scratch) {
+        const int width = page.Width();
+        if (width <= 0)
+            return;
+        long long kept = 0;
+        {
+            std::lock_guard<std::mutex> lock(job.mutex);
+            job.lineWidth = width;
+            job.lineHeight = page.Height();
+            kept = static_cast<long long>(job.lines.size()) / width;
+        }
+        const long long complete = page.RowsComplete();
+        if (complete <= kept)
+            return;
+        scratch->resize(static_cast<std::size_t>((complete - kept) * width));
+        for (long long r = kept; r < complete; ++r)
+            page.CopyRow(r, scratch->data() + (r - kept) * width);
+        std::lock_guard<std::mutex> lock(job.mutex);
+        job.lines.insert(job.lines.end(), scratch->begin(), scratch->end());
+    }
+
+    // One page, on the worker: sane_start, every frame, the DIB. `beforeDone` runs once the
+    // scan is over, before the job says Done.
+    void Scan(const std::shared_ptr<PageJob::State>& job,
+              const std::function<void()>& beforeDone = {}) {
         if (!handle) {
+            if (beforeDone)
+                beforeDone();
             job->Advance(PageJob::Phase::Done, Status::Inval);
             return;
         }
@@ -429,6 +476,7 @@ struct SaneSession::Impl {
         if (st == SANE_STATUS_GOOD) {
             PageAssembler page(memory);
             std::vector<unsigned char> buffer(256 * 1024);
+            std::vector<std::uint32_t> scratch;
             for (;;) {
                 SANE_Parameters p;
                 st = sane_get_parameters(handle, &p);
@@ -474,6 +522,8 @@ struct SaneSession::Impl {
                     if (left > 0)
                         left -= len;
                     page.Feed(buffer.data(), static_cast<std::size_t>(len));
+                    if (job->keepLines)
+                        KeepLines(page, *job, &scratch);
                     job->done = page.LinesDone();
                 }
                 if (st != SANE_STATUS_EOF) {
@@ -481,6 +531,8 @@ struct SaneSession::Impl {
                     break;
                 }
                 page.EndFrame();
+                if (job->keepLines)
+                    KeepLines(page, *job, &scratch);
                 if (fp.lastFrame) {
                     dib = page.TakeDib(dpiX, dpiY);
                     result = dib ? Status::Good : Status::NoMem;
@@ -505,7 +557,162 @@ struct SaneSession::Impl {
         // A failed page ends the batch; so does a flatbed page (each scan is a batch of one).
         if (result != Status::Good || !FeederSource())
             EndBatchNow();
+        if (beforeDone)
+            beforeDone();
         job->Advance(PageJob::Phase::Done, result, dib);
+    }
+
+    // ---- the preview ----
+
+    struct SavedOption {
+        std::string name;
+        bool text = false;
+        std::vector<unsigned char> value;
+    };
+
+    bool ReadRaw(int index, const SANE_Option_Descriptor* d,
+                 std::vector<unsigned char>* out) const {
+        out->assign(static_cast<std::size_t>(d->size) + 1, 0);
+        return sane_control_option(handle, index, SANE_ACTION_GET_VALUE, out->data(), nullptr) ==
+               SANE_STATUS_GOOD;
+    }
+
+    static bool Restorable(const SANE_Option_Descriptor* d) {
+        return d && d->name && *d->name && d->type != SANE_TYPE_GROUP &&
+               d->type != SANE_TYPE_BUTTON && d->size > 0 && SANE_OPTION_IS_ACTIVE(d->cap) &&
+               SANE_OPTION_IS_SETTABLE(d->cap);
+    }
+
+    // Every value the user could have set, raw, so that it goes back bit for bit.
+    std::vector<SavedOption> Snapshot() const {
+        std::vector<SavedOption> saved;
+        SANE_Int n = 0;
+        if (!handle || sane_control_option(handle, 0, SANE_ACTION_GET_VALUE, &n, nullptr) != 0)
+            return saved;
+        for (SANE_Int i = 1; i < n; ++i) {
+            const SANE_Option_Descriptor* d = sane_get_option_descriptor(handle, i);
+            SavedOption o;
+            if (!Restorable(d) || !ReadRaw(i, d, &o.value))
+                continue;
+            o.name = d->name;
+            o.text = d->type == SANE_TYPE_STRING;
+            saved.push_back(std::move(o));
+        }
+        // Source and mode first: setting them resets other options (ranges, depth, area).
+        auto rank = [](const SavedOption& o) {
+            return o.name == "source" ? 0 : o.name == "mode" ? 1 : 2;
+        };
+        std::stable_sort(
+            saved.begin(), saved.end(),
+            [&](const SavedOption& a, const SavedOption& b) { return rank(a) < rank(b); });
+        return saved;
+    }
+
+    void Restore(const std::vector<SavedOption>& saved) {
+        std::vector<unsigned char> now;
+        for (int pass = 0; pass < 3; ++pass) {
+            int changed = 0;
+            for (const SavedOption& o : saved) {
+                const int index = FindOption(o.name);
+                const SANE_Option_Descriptor* d =
+                    index > 0 ? sane_get_option_descriptor(handle, index) : nullptr;
+                if (!Restorable(d) || !ReadRaw(index, d, &now))
+                    continue;
+                const std::size_t size = std::min(now.size(), o.value.size());
+                const bool same =
+                    o.text ? std::strncmp(reinterpret_cast<const char*>(now.data()),
+                                          reinterpret_cast<const char*>(o.value.data()), size) == 0
+                           : now.size() == o.value.size() &&
+                                 std::memcmp(now.data(), o.value.data(), size) == 0;
+                if (same)
+                    continue;
+                std::vector<unsigned char> value = o.value;
+                value.resize(now.size(), 0);
+                sane_control_option(handle, index, SANE_ACTION_SET_VALUE, value.data(), nullptr);
+                ++changed;
+            }
+            if (changed == 0)
+                break;
+        }
+    }
+
+    const OptionDesc* Find(const std::vector<OptionDesc>& options, const char* name) const {
+        for (const OptionDesc& o : options)
+            if (o.name == name && o.active && o.settable)
+                return &o;
+        return nullptr;
+    }
+
+    // Colour, 8 bits, the lowest resolution at or above 50 dpi, the whole bed, "preview" on.
+    // The options are read again whenever a setting has changed others (a mode its depths and
+    // resolutions, a resolution its area).
+    void SetPreviewOptions() {
+        auto lower = [](std::string s) {
+            for (char& c : s)
+                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            return s;
+        };
+        std::vector<OptionDesc> options = ReadOptions();
+        if (const OptionDesc* mode = Find(options, "mode");
+            mode && mode->type == OptionType::String) {
+            std::string colour, grey;
+            for (const std::string& entry : mode->strings) {
+                const std::string e = lower(entry);
+                if (colour.empty() && (e == "color" || e == "colour" || e == "rgb" ||
+                                       e.find("color") != std::string::npos))
+                    colour = entry;
+                if (grey.empty() && (e == "gray" || e == "grey"))
+                    grey = entry;
+            }
+            const std::string wanted = colour.empty() ? grey : colour;
+            if (!wanted.empty() && Set(mode->name, nullptr, &wanted).reloadOptions)
+                options = ReadOptions();
+        }
+        if (const OptionDesc* depth = Find(options, "depth")) {
+            const double eight = 8;
+            const bool offered = depth->constraint == Constraint::WordList
+                                     ? std::find(depth->words.begin(), depth->words.end(), eight) !=
+                                           depth->words.end()
+                                     : depth->constraint != Constraint::Range ||
+                                           (depth->min <= eight && eight <= depth->max);
+            if (offered && Set(depth->name, &eight, nullptr).reloadOptions)
+                options = ReadOptions();
+        }
+        for (const char* name : {"resolution", "x-resolution", "y-resolution"}) {
+            const OptionDesc* o = Find(options, name);
+            if (!o || (o->type != OptionType::Int && o->type != OptionType::Fixed))
+                continue;
+            const std::string option = o->name;
+            const double dpi = PreviewResolution(*o);
+            if (Set(option, &dpi, nullptr).reloadOptions)
+                options = ReadOptions();
+            if (option == "resolution")
+                break;
+        }
+        if (const OptionDesc* preview = Find(options, "preview");
+            preview && preview->type == OptionType::Bool) {
+            const double on = 1;
+            if (Set(preview->name, &on, nullptr).reloadOptions)
+                options = ReadOptions();
+        }
+        for (const char* name : {"tl-x", "tl-y", "br-x", "br-y"}) {
+            const OptionDesc* o = Find(options, name);
+            if (!o || o->constraint != Constraint::Range)
+                continue;
+            const double edge = name[0] == 't' ? o->min : o->max;
+            if (Set(o->name, &edge, nullptr).reloadOptions)
+                options = ReadOptions();
+        }
+    }
+
+    void Preview(const std::shared_ptr<PageJob::State>& job) {
+        const std::vector<SavedOption> saved = Snapshot();
+        if (handle)
+            SetPreviewOptions();
+        Scan(job, [&] {
+            EndBatchNow();
+            Restore(saved);
+        });
     }
 
     bool TestBackend() const { return deviceName == "test" || deviceName.rfind("test:", 0) == 0; }
@@ -634,6 +841,15 @@ PageJob SaneSession::ScanPage() {
     state->memory = m_impl->memory;
     m_impl->cancelRequested = false;
     m_impl->Post([impl = m_impl.get(), state] { impl->Scan(state); });
+    return PageJob(state);
+}
+
+PageJob SaneSession::ScanPreview() {
+    auto state = std::make_shared<PageJob::State>();
+    state->memory = m_impl->memory;
+    state->keepLines = true;
+    m_impl->cancelRequested = false;
+    m_impl->Post([impl = m_impl.get(), state] { impl->Preview(state); });
     return PageJob(state);
 }
 

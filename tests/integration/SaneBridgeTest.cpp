@@ -347,3 +347,120 @@ TEST_F(SaneBridge, DevicesOptionsAndResolution) {
     EXPECT_EQ(ppm[1], 7874);
     MemBlock::Free(dib);
 }
+
+namespace {
+
+// The values the dialog shows, by option name.
+std::vector<std::pair<std::string, std::pair<std::vector<double>, std::string>>>
+Values(SaneSession& session) {
+    std::vector<std::pair<std::string, std::pair<std::vector<double>, std::string>>> out;
+    for (const OptionDesc& o : session.Options())
+        out.push_back({o.name, {o.numbers, o.active ? o.text : "(inactive)"}});
+    return out;
+}
+
+int BitCount(void* dib) {
+    std::uint16_t bits;
+    std::memcpy(&bits, static_cast<unsigned char*>(dib) + 14, 2);
+    return bits;
+}
+
+} // namespace
+
+TEST_F(SaneBridge, PreviewShowsTheBedAndLeavesTheDialogsSettings) {
+    struct Case {
+        const char* what;
+        Settings dialog;
+        int bitCount; // of the real page after the preview
+        bool cancel;  // cancel the preview once its first lines are there
+    };
+    const std::vector<Case> cases = {
+        {"300 dpi colour", {{"mode", std::string("Color")}, {"resolution", 300.0}}, 24, false},
+        {"150 dpi grey, restricted area",
+         {{"mode", std::string("Gray")},
+          {"depth", 8.0},
+          {"resolution", 150.0},
+          {"tl-x", 20.0},
+          {"tl-y", 30.0},
+          {"br-x", 60.0},
+          {"br-y", 50.0}},
+         8,
+         false},
+        {"line art", {{"mode", std::string("Gray")}, {"depth", 1.0}}, 1, false},
+        {"three-pass colour", {{"mode", std::string("Color")}, {"three-pass", 1.0}}, 24, false},
+        {"cancelled", {{"mode", std::string("Gray")}, {"resolution", 200.0}}, 8, true},
+    };
+    // Small reads with a pause between them: the preview's lines arrive in many steps.
+    const Settings slow = {{"read-limit", 1.0},
+                           {"read-limit-size", 20000.0},
+                           {"read-delay", 1.0},
+                           {"read-delay-duration", 5000.0}};
+    for (const Case& c : cases) {
+        const Settings s = With(With(Base(), slow), c.dialog);
+        const QImage reference = ReferencePage(s);
+        SaneSession session(Blocks());
+        ASSERT_EQ(session.Open("test"), Status::Good);
+        Apply(session, s);
+        const auto before = Values(session);
+        double bed[2] = {0, 0};
+        for (const OptionDesc& o : session.Options())
+            if (o.name == "br-x" || o.name == "br-y")
+                bed[o.name == "br-y"] = o.max * 50 / 25.4;
+
+        PageJob preview = session.ScanPreview();
+        std::vector<std::uint32_t> lines;
+        long long rows = 0, height = -1;
+        int width = 0, steps = 0;
+        for (auto t0 = std::chrono::steady_clock::now();
+             std::chrono::steady_clock::now() - t0 < std::chrono::seconds(30);) {
+            const bool done = preview.CurrentPhase() == PageJob::Phase::Done;
+            const long long now = preview.CopyLines(rows, &lines, &width, &height);
+            ASSERT_GE(now, rows) << c.what;
+            steps += now > rows && now < height;
+            rows = now;
+            ASSERT_EQ(lines.size(), std::size_t(rows) * std::size_t(width)) << c.what;
+            if (done)
+                break;
+            if (c.cancel && rows > 0)
+                session.Cancel();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        ASSERT_EQ(preview.CurrentPhase(), PageJob::Phase::Done) << c.what;
+        double dpiX = 0, dpiY = 0;
+        preview.Resolution(&dpiX, &dpiY);
+        EXPECT_EQ(dpiX, 50) << c.what;
+        EXPECT_EQ(dpiY, 50) << c.what;
+        EXPECT_GT(steps, 0) << c.what << ": the lines came all at once";
+        EXPECT_NEAR(width, bed[0], 1) << c.what;
+        EXPECT_NEAR(double(height), bed[1], 1) << c.what;
+        if (c.cancel) {
+            EXPECT_EQ(preview.Result(), Status::Cancelled) << c.what;
+            EXPECT_LT(rows, height) << c.what;
+            EXPECT_EQ(preview.TakeDib(), nullptr) << c.what;
+        } else {
+            ASSERT_EQ(preview.Result(), Status::Good) << c.what;
+            void* dib = preview.TakeDib();
+            ASSERT_NE(dib, nullptr) << c.what;
+            EXPECT_EQ(BitCount(dib), 24) << c.what;
+            const QImage img = DibToImage(dib);
+            MemBlock::Free(dib);
+            EXPECT_EQ(rows, height) << c.what;
+            ASSERT_EQ(img.size(), QSize(width, int(height))) << c.what;
+            int wrong = 0;
+            for (int y = 0; y < img.height(); ++y)
+                for (int x = 0; x < img.width(); ++x)
+                    wrong += img.pixel(x, y) != lines[std::size_t(y) * width + x];
+            EXPECT_EQ(wrong, 0) << c.what;
+        }
+
+        EXPECT_EQ(Values(session), before) << c.what;
+        PageJob page = session.ScanPage();
+        ASSERT_TRUE(page.WaitFor(PageJob::Phase::Done, 30000)) << c.what;
+        ASSERT_EQ(page.Result(), Status::Good) << c.what;
+        void* dib = page.TakeDib();
+        ASSERT_NE(dib, nullptr) << c.what;
+        EXPECT_EQ(BitCount(dib), c.bitCount) << c.what;
+        EXPECT_TRUE(DibToImage(dib) == reference) << c.what;
+        MemBlock::Free(dib);
+    }
+}

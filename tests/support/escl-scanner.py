@@ -9,8 +9,13 @@ It offers a platen and a feeder (simplex and duplex), colour, grey and black-and
     front side and 30 mm above the bottom edge on the back side,
   * a colour patch in the middle, red on the front, blue on the back.
 
+With --card-at X,Y the platen holds a card instead of the sheet (the feeder is unchanged): a
+card of 85.6 x 54 mm with its top left corner X, Y mm from the glass's top left corner, filled
+dark blue-grey (40, 60, 110), with a white label of 20 x 10 mm 5 mm in from its top left
+corner; the glass around it is white. A preview finds a document in a known place on it.
+
     escl-scanner.py [--port N] [--port-file F] [--sane-dir D] [--sheets N] [--delay S]
-                    [--jam-at N] [--empty] [--vanish-at N] [--stall-at N]
+                    [--jam-at N] [--empty] [--vanish-at N] [--stall-at N] [--card-at X,Y]
 
 --sane-dir writes a private SANE configuration (dll.conf, airscan.conf) that announces this
 scanner to sane-airscan with discovery off; point SANE_CONFIG_DIR at it.
@@ -22,6 +27,7 @@ Faults, also switched at run time with POST /control (form fields of the same na
   jam_at N     page N of a feeder batch is answered 503 and the feeder reports a jam
   vanish_at N  the server sends half of page N and exits (a device switched off)
   stall_at N   the server sends half of page N and then nothing more (a device that hangs)
+  card_at X,Y  the card on the glass (empty: the sheet again); a malformed value is answered 400
 """
 
 import argparse
@@ -38,7 +44,7 @@ MM_PER_INCH = 25.4
 A4_W, A4_H = 2480, 3508  # 1/300 inch
 RESOLUTIONS = (75, 100, 150, 200, 300, 600)
 
-STATE = {"sheets": 3, "delay": 0.0, "jam_at": 0, "vanish_at": 0, "stall_at": 0}
+STATE = {"sheets": 3, "delay": 0.0, "jam_at": 0, "vanish_at": 0, "stall_at": 0, "card_at": None}
 LOCK = threading.Lock()
 JOBS = {}
 JAMMED = [False]
@@ -46,8 +52,28 @@ SERIAL = [0]
 JPEG_CACHE = {}
 
 
-def rectangles(sheet, back):
-    """The pattern of one side of a sheet: (x0, y0, x1, y1, rgb) in mm from the top left."""
+CARD_W, CARD_H = 85.6, 54.0
+CARD_RGB = (40, 60, 110)
+
+
+def card_at(text):
+    """"X,Y" in mm as a tuple, None for an empty text; ValueError for anything else."""
+    text = text.strip()
+    if not text:
+        return None
+    x, y = (float(v) for v in text.split(","))
+    if not (0 <= x and 0 <= y):
+        raise ValueError("card outside the glass: %s" % text)
+    return (x, y)
+
+
+def rectangles(sheet, back, card=None):
+    """The pattern of one side of a sheet, or the card on the glass: (x0, y0, x1, y1, rgb) in mm
+    from the top left, later ones painted over earlier ones."""
+    if card:
+        x, y = card
+        return [(x, y, x + CARD_W, y + CARD_H, CARD_RGB),
+                (x + 5, y + 5, x + 25, y + 15, (255, 255, 255))]
     black = (0, 0, 0)
     frame = [(20, 20, 190, 23, black), (20, 274, 190, 277, black),
              (20, 20, 23, 277, black), (187, 20, 190, 277, black)]
@@ -57,7 +83,7 @@ def rectangles(sheet, back):
     return frame + marks + patch
 
 
-def render(settings, sheet, back):
+def render(settings, sheet, back, card=None):
     """A PPM/PGM picture of the requested region at the requested resolution."""
     res = settings["res"]
     grey = settings["mode"] != "RGB24"
@@ -66,7 +92,7 @@ def render(settings, sheet, back):
     x0_mm = settings["x"] / 300 * MM_PER_INCH
     y0_mm = settings["y"] / 300 * MM_PER_INCH
     px_mm = MM_PER_INCH / res
-    rects = rectangles(sheet, back)
+    rects = rectangles(sheet, back, card)
 
     def col(mm):
         return min(width, max(0, round((mm - x0_mm) / px_mm)))
@@ -98,12 +124,12 @@ def render(settings, sheet, back):
     return header + b"".join(out)
 
 
-def jpeg(settings, sheet, back):
+def jpeg(settings, sheet, back, card=None):
     key = (settings["res"], settings["mode"], settings["x"], settings["y"],
-           settings["width"], settings["height"], sheet, back)
+           settings["width"], settings["height"], sheet, back, card)
     data = JPEG_CACHE.get(key)
     if data is None:
-        data = subprocess.run(["cjpeg", "-quality", "90"], input=render(settings, sheet, back),
+        data = subprocess.run(["cjpeg", "-quality", "90"], input=render(settings, sheet, back, card),
                               stdout=subprocess.PIPE, check=True).stdout
         JPEG_CACHE[key] = data
     return data
@@ -198,10 +224,11 @@ class Handler(BaseHTTPRequestHandler):
             if job["deleted"]:
                 return self.reply(404)
         feeder = job["source"] == "Feeder"
+        card = None
         if not feeder:
             if page > 1:
                 return self.reply(404)
-            sheet, back = 1, False
+            sheet, back, card = 1, False, job["card"]
         else:
             sides = 2 if job["duplex"] else 1
             if page > job["sheets"] * sides:
@@ -211,7 +238,7 @@ class Handler(BaseHTTPRequestHandler):
                     JAMMED[0] = True
                 return self.reply(503)
             sheet, back = (page - 1) // sides + 1, (page - 1) % sides == 1
-        data = jpeg(job, sheet, back)
+        data = jpeg(job, sheet, back, card)
         if page in (state["vanish_at"], state["stall_at"]):
             self.send_response(200)
             self.send_header("Content-Type", "image/jpeg")
@@ -232,10 +259,14 @@ class Handler(BaseHTTPRequestHandler):
         path = urllib.parse.urlparse(self.path).path
         body = self.rfile.read(int(self.headers.get("Content-Length") or 0)).decode("utf-8", "replace")
         if path == "/control":
+            try:
+                fields = [(k, card_at(v) if k == "card_at" else float(v) if k == "delay" else int(v))
+                          for k, v in urllib.parse.parse_qsl(body, keep_blank_values=True)
+                          if k in STATE and (v or k == "card_at")]
+            except ValueError as e:
+                return self.reply(400, str(e).encode(), "text/plain")
             with LOCK:
-                for k, v in urllib.parse.parse_qsl(body):
-                    if k in STATE:
-                        STATE[k] = float(v) if k == "delay" else int(v)
+                STATE.update(fields)
                 JAMMED[0] = False
             return self.reply(204)
         if path != "/eSCL/ScanJobs":
@@ -257,8 +288,8 @@ class Handler(BaseHTTPRequestHandler):
                 return self.reply(409)
             SERIAL[0] += 1
             job_id = str(SERIAL[0])
-            JOBS[job_id] = dict(settings, id=job_id, sheets=STATE["sheets"], served=0,
-                                pages=[], deleted=False)
+            JOBS[job_id] = dict(settings, id=job_id, sheets=STATE["sheets"], card=STATE["card_at"],
+                                served=0, pages=[], deleted=False)
         host, port = self.server.server_address[:2]
         self.reply(201, headers=[("Location", "http://%s:%d/eSCL/ScanJobs/%s" % (host, port, job_id))])
 
@@ -288,9 +319,10 @@ def main():
     p.add_argument("--empty", action="store_true")
     p.add_argument("--vanish-at", type=int, default=0)
     p.add_argument("--stall-at", type=int, default=0)
+    p.add_argument("--card-at", type=card_at, default=None, metavar="X,Y")
     a = p.parse_args()
     STATE.update(sheets=0 if a.empty else a.sheets, delay=a.delay, jam_at=a.jam_at,
-                 vanish_at=a.vanish_at, stall_at=a.stall_at)
+                 vanish_at=a.vanish_at, stall_at=a.stall_at, card_at=a.card_at)
 
     ThreadingHTTPServer.allow_reuse_address = True
     ThreadingHTTPServer.daemon_threads = True

@@ -236,3 +236,88 @@ TEST(SaneResolution, ConstraintsMapOntoContainersAndSnap) {
         EXPECT_EQ(SnapResolution(*s.option, s.wanted), s.expected)
             << s.option->name << " " << s.wanted;
 }
+
+TEST(SanePage, PreviewRowsGrowWithThePageAndMatchItsDib) {
+    struct Case {
+        const char* what;
+        std::vector<Frame> frames;
+        long long announced; // Height() while scanning
+    };
+    const std::vector<Case> cases = {
+        {"grey", {{Params(FrameFormat::Gray, 8, 2, 3, 3), {1, 2, 0, 3, 4, 0, 5, 6, 0}}}, 3},
+        {"line art", {{Params(FrameFormat::Gray, 1, 10, 2, 2), {0xA0, 0x40, 0x0F, 0xC0}}}, 2},
+        {"colour", {{Params(FrameFormat::Rgb, 8, 1, 4, 2), {10, 20, 30, 0, 40, 50, 60, 0}}}, 2},
+        {"three-pass",
+         {{Params(FrameFormat::Blue, 8, 1, 1, 2, false), {3, 6}},
+          {Params(FrameFormat::Red, 8, 1, 1, 2, false), {1, 4}},
+          {Params(FrameFormat::Green, 8, 1, 1, 2), {2, 5}}},
+         2},
+        {"length unknown", {{Params(FrameFormat::Gray, 8, 1, 1, -1), {7, 8, 9}}}, 0},
+    };
+    for (const Case& c : cases) {
+        PageAssembler page(Blocks());
+        long long last = 0;
+        for (std::size_t f = 0; f < c.frames.size(); ++f) {
+            ASSERT_TRUE(page.BeginFrame(c.frames[f].params)) << c.what;
+            EXPECT_EQ(page.Height(), c.announced) << c.what;
+            for (unsigned char byte : c.frames[f].bytes) {
+                page.Feed(&byte, 1);
+                const long long rows = page.RowsComplete();
+                EXPECT_GE(rows, last) << c.what;
+                // A row is only complete once its last colour has arrived.
+                if (f + 1 < c.frames.size()) {
+                    EXPECT_EQ(rows, 0) << c.what;
+                }
+                last = rows;
+            }
+            page.EndFrame();
+        }
+        const long long rows = page.RowsComplete();
+        std::vector<std::uint32_t> pixels(static_cast<std::size_t>(rows * page.Width()));
+        for (long long r = 0; r < rows; ++r)
+            page.CopyRow(r, pixels.data() + r * page.Width());
+        void* dib = page.TakeDib(300, 300);
+        ASSERT_NE(dib, nullptr) << c.what;
+        QImage img = DecodeBmpFile(PackedDibToBmpFile(
+            static_cast<unsigned char*>(MemBlock::Lock(dib)), MemBlock::Size(dib)));
+        MemBlock::Unlock(dib);
+        MemBlock::Free(dib);
+        ASSERT_EQ(img.size(), QSize(page.Width(), int(rows))) << c.what;
+        for (int y = 0; y < img.height(); ++y)
+            for (int x = 0; x < img.width(); ++x)
+                EXPECT_EQ(pixels[std::size_t(y * img.width() + x)], img.pixel(x, y) | 0xff000000u)
+                    << c.what << " " << x << "," << y;
+    }
+}
+
+TEST(SaneResolution, PreviewTakesTheLowestAtOrAboveFifty) {
+    auto option = [](OptionType type, Constraint constraint, double min, double max, double quant,
+                     std::vector<double> words = {}) {
+        OptionDesc o;
+        o.type = type;
+        o.constraint = constraint;
+        o.min = min;
+        o.max = max;
+        o.quant = quant;
+        o.words = std::move(words);
+        return o;
+    };
+    struct Case {
+        OptionDesc option;
+        double expected;
+    };
+    const Case cases[] = {
+        {option(OptionType::Fixed, Constraint::Range, 1, 1200, 0), 50},
+        {option(OptionType::Fixed, Constraint::Range, 1, 1200, 1), 50},
+        {option(OptionType::Int, Constraint::Range, 30, 600, 25), 55},
+        {option(OptionType::Int, Constraint::Range, 100, 600, 50), 100},
+        {option(OptionType::Int, Constraint::Range, 10, 40, 1), 40},
+        {option(OptionType::Int, Constraint::WordList, 0, 0, 0, {600, 75, 300, 60}), 60},
+        {option(OptionType::Int, Constraint::WordList, 0, 0, 0, {25, 50, 100}), 50},
+        {option(OptionType::Int, Constraint::WordList, 0, 0, 0, {12, 40, 25}), 40},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(PreviewResolution(c.option), c.expected)
+            << c.option.min << ".." << c.option.max << " step " << c.option.quant << " "
+            << c.option.words.size() << " words";
+}
