@@ -1,6 +1,7 @@
 // The scanner dialog's preview pane: one mouse step of dragging the scan area, with the repaint it
-// causes, over the preview of an A4 bed at 50 and 150 dpi (target: 2 ms per step); and taking a
-// new preview image, as happens again and again while a preview arrives.
+// causes, over the preview of an A4 bed at 50 and 150 dpi (target: 2 ms per step); taking a new
+// preview image, as happens again and again while a preview arrives; and finding the document on
+// the glass in a whole preview.
 // Run the Release build: QT_QPA_PLATFORM=offscreen ./scan_area_bench
 
 #include "dsm/sane/PreviewPane.h"
@@ -82,6 +83,14 @@ void SetImage(benchmark::State& state) {
     state.SetLabel(std::to_string(state.range(0)) + " dpi");
 }
 
+// The document on the glass, found in a whole preview.
+void FindDocument(benchmark::State& state) {
+    const QImage image = A4Preview(int(state.range(0)));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(sanebridge::DocumentArea(image, A4Bed, 3));
+    state.SetLabel(std::to_string(state.range(0)) + " dpi");
+}
+
 } // namespace
 
 BENCHMARK(DragStep)
@@ -92,6 +101,14 @@ BENCHMARK(DragStep)
     ->ReportAggregatesOnly(true);
 BENCHMARK(SetImage)
     ->Arg(50)
+    ->Arg(150)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+
+BENCHMARK(FindDocument)
+    ->Arg(50)
+    ->Arg(72)
     ->Arg(150)
     ->Unit(benchmark::kMillisecond)
     ->Repetitions(5)
