@@ -128,11 +128,15 @@ void PreviewPane::Rescale() {
         m_scaled = QPixmap();
         return;
     }
+    // Scaled for the screen's own pixels, so that a scaled desktop shows it sharp.
+    const qreal ratio = devicePixelRatioF();
+    const int width = std::max(1, int(std::lround(view.width() * ratio)));
+    const int fullHeight = std::max(1, int(std::lround(view.height() * ratio)));
     // A preview that is still arriving has its full width and only the lines so far: it is shown
     // at the width's scale from the top, the rest of the bed stays empty.
-    int height = int(std::lround(double(m_image.height()) * view.width() / m_image.width()));
-    if (height >= view.height() - 2)
-        height = view.height();
+    int height = int(std::lround(double(m_image.height()) * width / m_image.width()));
+    if (height >= fullHeight - 2 * ratio)
+        height = fullHeight;
     height = std::max(1, height);
     // Smooth scaling is cheap from 32-bit pixels (a few milliseconds even for a 150-dpi A4
     // preview), but many times slower from the 24-bit lines a scan delivers: convert first.
@@ -141,7 +145,8 @@ void PreviewPane::Rescale() {
                               ? m_image
                               : m_image.convertToFormat(QImage::Format_RGB32);
     m_scaled = QPixmap::fromImage(
-        source.scaled(view.width(), height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+        source.scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+    m_scaled.setDevicePixelRatio(ratio);
 }
 
 void PreviewPane::UpdateCursor(const QPointF& viewPoint) {

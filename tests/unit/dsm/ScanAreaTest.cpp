@@ -338,15 +338,36 @@ TEST_F(PaneTest, PreviewArrivingLineByLineAndTheDimmedOutside) {
     QImage half(210, 148, QImage::Format_RGB888);
     half.fill(QColor(250, 250, 250));
     m_pane.SetImage(half);
+    // In view pixels, also where the screen has more pixels than the view.
+    const auto pixel = [](const QImage& image, QPoint at) {
+        return image.pixel((QPointF(at) * image.devicePixelRatio()).toPoint());
+    };
     const QImage shown = m_pane.grab().toImage();
-    const auto grey = [&](QPoint at) { return qGray(shown.pixel(at)); };
+    const auto grey = [&](QPoint at) { return qGray(pixel(shown, at)); };
     EXPECT_EQ(grey(View(30, 30)), 250);                    // the preview inside the area
     EXPECT_LT(grey(View(100, 100)), 250);                  // and dimmed outside it
     EXPECT_LT(grey(View(100, 250)), grey(View(100, 100))); // the empty bed, dimmed as well
     m_pane.SetArea(A4Bed);
     const QImage whole = m_pane.grab().toImage();
-    EXPECT_EQ(qGray(whole.pixel(View(100, 100))), 250);
-    EXPECT_EQ(whole.pixel(View(100, 250)), QColor(224, 224, 224).rgb());
+    EXPECT_EQ(qGray(pixel(whole, View(100, 100))), 250);
+    EXPECT_EQ(pixel(whole, View(100, 147)), QColor(250, 250, 250).rgb()); // the last lines so far
+    EXPECT_EQ(pixel(whole, View(100, 149)), QColor(224, 224, 224).rgb());
+}
+
+TEST_F(PaneTest, SharpOnAScaledScreen) {
+    const qreal ratio = m_pane.devicePixelRatioF();
+    if (ratio < 2)
+        GTEST_SKIP() << "needs a screen of two device pixels per view pixel";
+    // Stripes one device pixel wide survive only when the preview is scaled for device pixels.
+    QImage stripes(420 * 2, 594 * 2, QImage::Format_RGB32);
+    for (int x = 0; x < stripes.width(); ++x)
+        for (int y = 0; y < stripes.height(); ++y)
+            stripes.setPixel(x, y, x % 2 ? qRgb(255, 255, 255) : qRgb(0, 0, 0));
+    m_pane.SetImage(stripes);
+    m_pane.SetArea(A4Bed);
+    const QImage shown = m_pane.grab().toImage();
+    const QPoint at = (QPointF(View(100, 100)) * ratio).toPoint();
+    EXPECT_GT(std::abs(qGray(shown.pixel(at)) - qGray(shown.pixel(at + QPoint(1, 0)))), 200);
 }
 
 } // namespace
