@@ -52,6 +52,14 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 
 private:
+    QRectF AreaInView(const QRectF& area) const;
+    void Rescale();
+    void UpdateCursor(const QPointF& viewPoint);
+    // Shows `area`, repainting only what changes.
+    void ShowArea(const QRectF& area);
+    // The area the drag that is under way gives at `viewPoint`.
+    QRectF DragResult(const QPointF& viewPoint) const;
+
     QImage m_image;
     QPixmap m_scaled; // m_image at the size it is shown, made again on resize and new lines
     QRectF m_bed;
