@@ -149,11 +149,21 @@ void PreviewPane::Rescale() {
     m_scaled.setDevicePixelRatio(ratio);
 }
 
+Grip PreviewPane::GripUnder(const QPointF& viewPoint) const {
+    const Grip grip = GripAt(AreaInView(m_area), viewPoint, GripTolerance);
+    // An area as large as the bed cannot move: pressing inside it draws a new one (after a
+    // double click, say).
+    const QRectF bed = m_bed.normalized();
+    if (grip == Grip::Inside && m_area.left() <= bed.left() && m_area.top() <= bed.top() &&
+        m_area.right() >= bed.right() && m_area.bottom() >= bed.bottom())
+        return Grip::None;
+    return grip;
+}
+
 void PreviewPane::UpdateCursor(const QPointF& viewPoint) {
     Qt::CursorShape shape = Qt::ArrowCursor;
     if (!m_bed.isNull())
-        shape =
-            CursorFor(m_dragging ? m_grip : GripAt(AreaInView(m_area), viewPoint, GripTolerance));
+        shape = CursorFor(m_dragging ? m_grip : GripUnder(viewPoint));
     if (cursor().shape() != shape)
         setCursor(shape);
 }
@@ -225,7 +235,7 @@ void PreviewPane::mousePressEvent(QMouseEvent* event) {
         return;
     }
     const QPointF point = event->position();
-    m_grip = GripAt(AreaInView(m_area), point, GripTolerance);
+    m_grip = GripUnder(point);
     m_dragging = true;
     m_pressBed = ToBed(point);
     m_pressArea = m_area;

@@ -54,6 +54,7 @@ protected:
 private:
     QRectF AreaInView(const QRectF& area) const;
     void Rescale();
+    Grip GripUnder(const QPointF& viewPoint) const;
     void UpdateCursor(const QPointF& viewPoint);
     // Shows `area`, repainting only what changes.
     void ShowArea(const QRectF& area);

@@ -353,6 +353,9 @@ TEST_F(SaneDialogPreview, AreaFollowsMouseAndFieldsIntoTheScan) {
     ASSERT_TRUE(Preview());
     PreviewPane* pane = dialog->Pane();
     ASSERT_TRUE(pane->HasArea());
+    // The whole bed first: the drag draws a new area wherever it starts.
+    QTest::mouseDClick(pane, Qt::LeftButton, {}, pane->ToView({60, 60}).toPoint());
+    QCoreApplication::processEvents();
     const QPoint from = pane->ToView({20, 30}).toPoint(), to = pane->ToView({120, 180}).toPoint();
     const double rightBefore = Device("br-x").numbers.at(0);
     QTest::mousePress(pane, Qt::LeftButton, {}, from);

@@ -298,6 +298,11 @@ TEST_F(PaneTest, DrawingMovingAndResizingWithTheMouse) {
     ASSERT_EQ(m_chosen.count(), 1);
     EXPECT_EQ(m_chosen.takeFirst().at(0).toRectF(), A4Bed);
     EXPECT_EQ(m_pane.Area(), A4Bed);
+    // An area as large as the bed cannot move: a drag inside it draws a new one.
+    Hover(View(100, 100));
+    EXPECT_EQ(m_pane.cursor().shape(), Qt::CrossCursor);
+    Drag(View(100, 100), {View(150, 200)});
+    ExpectRect(m_pane.Area(), QRectF(100, 100, 50, 100), Exact);
 }
 
 TEST_F(PaneTest, CursorShowsWhatADragWouldDo) {
