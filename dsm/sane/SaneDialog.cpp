@@ -233,6 +233,11 @@ SaneDialog::SaneDialog(SaneSession& session, const QString& deviceLabel,
     Build();
 }
 
+SaneDialog::~SaneDialog() {
+    if (m_previewJob)
+        m_previewJob->SetNotifier(nullptr);
+}
+
 void SaneDialog::SetScanning(bool scanning) {
     m_scanning = scanning;
     m_optionsHost->setEnabled(!scanning && !m_previewJob);
@@ -255,6 +260,12 @@ void SaneDialog::StartPreview() {
     if (m_previewJob || m_scanning || m_feeder)
         return;
     m_previewJob = m_session.ScanPreview();
+    // The end of the preview is shown at once, not at the next tick. Called on the worker: only
+    // a queued call; the notices stop before the job is let go (SetNotifier(nullptr)).
+    m_previewJob->SetNotifier([this] {
+        QMetaObject::invokeMethod(this, Guard(m_showMessage, [this] { FollowPreview(); }),
+                                  Qt::QueuedConnection);
+    });
     m_arriving = QImage();
     m_arrivedRows = 0;
     m_optionsHost->setEnabled(false);
@@ -275,6 +286,7 @@ std::optional<PageJob> SaneDialog::StopPreview() {
     m_previewTimer->stop();
     std::optional<PageJob> job = std::move(m_previewJob);
     m_previewJob.reset();
+    job->SetNotifier(nullptr);
     m_progress->setVisible(m_scanning);
     m_optionsHost->setEnabled(!m_scanning);
     UpdateButtons();
@@ -322,6 +334,7 @@ void SaneDialog::FollowPreview() {
     m_previewTimer->stop();
     const Status status = m_previewJob->Result();
     // The job's own copy of the page goes with it.
+    m_previewJob->SetNotifier(nullptr);
     m_previewJob.reset();
     if (status == Status::Good && m_arrivedRows > 0) {
         if (m_arriving.height() > m_arrivedRows)

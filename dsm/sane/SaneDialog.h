@@ -50,6 +50,7 @@ class SaneDialog : public QDialog {
 public:
     SaneDialog(SaneSession& session, const QString& deviceLabel,
                std::function<void(const QString&)> showMessage);
+    ~SaneDialog() override;
 
     // While a page is read: options and "Scannen" locked, progress with "Abbrechen" shown.
     void SetScanning(bool scanning);
