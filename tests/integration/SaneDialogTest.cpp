@@ -310,40 +310,26 @@ protected:
 
 } // namespace
 
-// The preview is a colour picture of the whole bed at 50 dpi, whatever the dialog is set to, and
-// the scan after it is exactly what the dialog says.
+// The preview is a colour picture of the whole bed at 50 dpi, whatever the dialog is set to;
+// the dialog set to 50 dpi grey, previewed, then set to 300 dpi colour scans 300 dpi colour.
 TEST_F(SaneDialogPreview, PreviewNeverLeaksIntoTheScan) {
-    struct Case {
-        const char* before;
-        double dpiBefore;
-        const char* after;
-        double dpiAfter;
-        int bits;
-    } cases[] = {
-        {"Gray", 50, "Color", 300, 24},
-        {"Color", 300, "Color", 300, 24},
-        {"Gray", 150, "Gray", 150, 8},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.before) + " " + std::to_string(c.dpiBefore));
-        Set("mode", c.before);
-        Set("resolution", c.dpiBefore);
-        Set("tl-x", 10.0);
-        Set("br-x", 110.0);
-        const auto before = Values();
-        ASSERT_TRUE(Preview());
-        const QImage preview = dialog->Pane()->Image();
-        const QRectF bed = dialog->Pane()->Bed();
-        EXPECT_NEAR(preview.width(), bed.width() / 25.4 * 50, 2);
-        EXPECT_NEAR(preview.height(), bed.height() / 25.4 * 50, 2);
-        EXPECT_TRUE(HasColour(preview));
-        EXPECT_EQ(Values(), before);
-        Set("mode", c.after);
-        Set("resolution", c.dpiAfter);
-        const Page page = ScanPage();
-        EXPECT_NEAR(page.width, 100 / 25.4 * c.dpiAfter, 1.5);
-        EXPECT_EQ(page.bits, c.bits);
-    }
+    Set("mode", std::string("Gray"));
+    Set("resolution", 50.0);
+    Set("tl-x", 10.0);
+    Set("br-x", 110.0);
+    const auto before = Values();
+    ASSERT_TRUE(Preview());
+    const QImage preview = dialog->Pane()->Image();
+    const QRectF bed = dialog->Pane()->Bed();
+    EXPECT_NEAR(preview.width(), bed.width() / 25.4 * 50, 2);
+    EXPECT_NEAR(preview.height(), bed.height() / 25.4 * 50, 2);
+    EXPECT_TRUE(HasColour(preview));
+    EXPECT_EQ(Values(), before);
+    Set("mode", std::string("Color"));
+    Set("resolution", 300.0);
+    const Page page = ScanPage();
+    EXPECT_NEAR(page.width, 100 / 25.4 * 300, 1.5);
+    EXPECT_EQ(page.bits, 24);
 }
 
 // The rectangle drawn over the preview reaches the fields and the device, the fields move the
