@@ -26,30 +26,6 @@ void ExpectRect(const QRectF& actual, const QRectF& expected, double tolerance) 
     EXPECT_NEAR(actual.bottom(), expected.bottom(), tolerance);
 }
 
-TEST(ScanArea, GripAtPrefersCornersOverEdgesOverInside) {
-    const QRectF area(QPointF(100, 100), QPointF(200, 300));
-    const struct {
-        QPointF point;
-        Grip grip;
-    } cases[] = {
-        {{100, 100}, Grip::TopLeft},     {{104, 96}, Grip::TopLeft},
-        {{200, 100}, Grip::TopRight},    {{100, 300}, Grip::BottomLeft},
-        {{205, 305}, Grip::BottomRight}, {{95, 200}, Grip::Left},
-        {{105, 200}, Grip::Left},        {{200, 200}, Grip::Right},
-        {{150, 100}, Grip::Top},         {{150, 304}, Grip::Bottom},
-        {{150, 200}, Grip::Inside},      {{94, 200}, Grip::None},
-        {{150, 306}, Grip::None},        {{206, 100}, Grip::None},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(GripAt(area, c.point, 5), c.grip) << c.point.x() << "," << c.point.y();
-
-    // Narrower than both tolerances together: the nearer edge, never always the left one.
-    const QRectF narrow(100, 100, 6, 50);
-    EXPECT_EQ(GripAt(narrow, {101, 120}, 5), Grip::Left);
-    EXPECT_EQ(GripAt(narrow, {105, 120}, 5), Grip::Right);
-    EXPECT_EQ(GripAt(QRectF(), {0, 0}, 5), Grip::None);
-}
-
 TEST(ScanArea, DraggedAreaFollowsTheGripWithinTheBed) {
     const QRectF bed(0, 0, 210, 297);
     const QRectF start(10, 10, 50, 50);
@@ -357,22 +333,6 @@ TEST_F(PaneTest, PreviewArrivingLineByLineAndTheDimmedOutside) {
     EXPECT_EQ(qGray(pixel(whole, View(100, 100))), 250);
     EXPECT_EQ(pixel(whole, View(100, 147)), QColor(250, 250, 250).rgb()); // the last lines so far
     EXPECT_EQ(pixel(whole, View(100, 149)), QColor(224, 224, 224).rgb());
-}
-
-TEST_F(PaneTest, SharpOnAScaledScreen) {
-    const qreal ratio = m_pane.devicePixelRatioF();
-    if (ratio < 2)
-        GTEST_SKIP() << "needs a screen of two device pixels per view pixel";
-    // Stripes one device pixel wide survive only when the preview is scaled for device pixels.
-    QImage stripes(420 * 2, 594 * 2, QImage::Format_RGB32);
-    for (int x = 0; x < stripes.width(); ++x)
-        for (int y = 0; y < stripes.height(); ++y)
-            stripes.setPixel(x, y, x % 2 ? qRgb(255, 255, 255) : qRgb(0, 0, 0));
-    m_pane.SetImage(stripes);
-    m_pane.SetArea(A4Bed);
-    const QImage shown = m_pane.grab().toImage();
-    const QPoint at = (QPointF(View(100, 100)) * ratio).toPoint();
-    EXPECT_GT(std::abs(qGray(shown.pixel(at)) - qGray(shown.pixel(at + QPoint(1, 0)))), 200);
 }
 
 } // namespace
