@@ -400,7 +400,7 @@ private slots:
         QFETCH(QString, message);
         // One sheet from the feeder first: the page the user already has, and the feeder chosen.
         QVERIFY(Control("sheets=1"));
-        QVERIFY(ScanWithDialog(QStringLiteral("ADF"), 75));
+        QVERIFY2(ScanWithDialog(QStringLiteral("ADF"), 75), qPrintable(messages.join(" | ")));
         QCOMPARE(Pics().size(), 1);
         messages.clear();
 
