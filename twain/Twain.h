@@ -18,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+class QString;
 class QWidget;
 struct TW_IDENTITY;
 struct TW_USERINTERFACE;
@@ -94,6 +95,17 @@ public:
     // passes it on again once the session is closed.
     bool TakeQuitRequest() { return std::exchange(QuitSeen, false); }
     bool QuitRequested() const { return QuitSeen; }
+
+    // The scanner's own buttons, watched while Velmora is idle (Velmora's manager and a source
+    // that can, the SANE bridge). Notices arrive on the GUI thread through its event loop; the
+    // TWAIN state is not touched. WatchButtons is false when the manager or its default source
+    // cannot watch (no notice then); a second call replaces the first watch. StopButtons returns
+    // once the scanner is free again, and no notice of that watch arrives after it.
+    enum class ButtonEvent { Watching, NoButton, NoDevice, Pressed };
+    using ButtonNotice = std::function<void(ButtonEvent Event, const QString& Detail)>;
+    bool WatchButtons(ButtonNotice Notice);
+    void StopButtons();
+    bool WatchingButtons() const;
 
     // Closes whatever is open, from any state: transfers still pending are ended (or the source
     // given up), then the source is disabled and closed, the manager closed and unloaded.
