@@ -44,6 +44,7 @@ protected:
         qputenv("VELMORA_TWAIN_SOURCES", SANE_SOURCES);
         qputenv("VELMORA_TEST_BUTTON", QFile::encodeName(ButtonFile()));
         qunsetenv("VELMORA_TEST_BUTTON_NONE");
+        qunsetenv("VELMORA_TEST_BUTTON_HELD");
         WriteCounters();
         // The bridge's messages would be message boxes; the test reads them instead.
         void* bridge = dlopen(SANE_SOURCE, RTLD_NOW | RTLD_NODELETE);
@@ -158,6 +159,30 @@ TEST_F(ButtonWatch, EachCopyPressIsOneNoticeAndTheScannerIsHeldUntilStopped) {
     Press(QStringLiteral("copy"));
     WaitFor([] { return false; }, 400);
     EXPECT_EQ(Count(notices, Event::Pressed), expected);
+}
+
+// A backend that reports the state: a button held down reads pressed at every poll, and a
+// button held as the watch starts is no press.
+TEST_F(ButtonWatch, AHeldButtonIsOnePress) {
+    qputenv("VELMORA_TEST_BUTTON_HELD", "1");
+    counters[QStringLiteral("copy")] = 1; // down
+    WriteCounters();
+    ASSERT_TRUE(Watch(&notices));
+    ASSERT_TRUE(WaitFor([&] { return Count(notices, Event::Watching) == 1; }, 10000));
+    struct Step {
+        const char* what;
+        int pressed;
+    };
+    const Step steps[] = {{"release", 0}, {"press", 1}, {"release", 0}, {"press", 1}};
+    int expected = 0;
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.what);
+        Press(QStringLiteral("copy"));
+        expected += step.pressed;
+        WaitFor([] { return false; }, 700);
+        EXPECT_EQ(Count(notices, Event::Pressed), expected);
+    }
+    qunsetenv("VELMORA_TEST_BUTTON_HELD");
 }
 
 TEST_F(ButtonWatch, APressOfAWatchReplacedOrStoppedIsNotDelivered) {

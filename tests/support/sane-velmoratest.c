@@ -7,6 +7,8 @@
  * VELMORA_TEST_BUTTON   the counter file: lines "copy N" and "email N". A button option reads
  *                       true once for every time its counter has grown since this handle last
  *                       read it (a latched press); the counters at sane_open are the baseline.
+ * VELMORA_TEST_BUTTON_HELD=1  the buttons report their state instead, as other backends do: a
+ *                       button reads true while its counter is odd (held down).
  * VELMORA_TEST_BUTTON_NONE=1  the device has no button options.
  * <VELMORA_TEST_BUTTON>.lock  held (flock) while the device is open: like a USB scanner, one
  *                       process at a time; sane_open answers SANE_STATUS_DEVICE_BUSY otherwise.
@@ -78,6 +80,11 @@ static int initialised;
 static const char* ButtonFile(void) {
     const char* file = getenv("VELMORA_TEST_BUTTON");
     return file && *file ? file : NULL;
+}
+
+static int ButtonsHeld(void) {
+    const char* held = getenv("VELMORA_TEST_BUTTON_HELD");
+    return held && strcmp(held, "1") == 0;
 }
 
 static int HasButtons(void) {
@@ -301,7 +308,10 @@ SANE_Status sane_velmoratest_control_option(SANE_Handle handle, SANE_Int option,
             long now[BUTTONS];
             const int k = option - OPT_COPY;
             ReadCounters(now);
-            *word = now[k] > s->seen[k] ? SANE_TRUE : SANE_FALSE;
+            if (ButtonsHeld())
+                *word = now[k] % 2 == 1 ? SANE_TRUE : SANE_FALSE;
+            else
+                *word = now[k] > s->seen[k] ? SANE_TRUE : SANE_FALSE;
             s->seen[k] = now[k];
             return SANE_STATUS_GOOD;
         }
