@@ -81,8 +81,16 @@ void ButtonWatch::Run() {
     if (session) {
         const std::vector<Device> devices = session->Devices();
         const int chosen = ChooseDevice(devices, ReadDefaultDevice());
+        // Looking for devices may take seconds (network scanners); a watch stopped meanwhile
+        // opens nothing.
+        const bool stopped = !Wait(std::chrono::milliseconds(0));
         const Status opened =
-            chosen < 0 ? Status::Good : session->Open(devices[std::size_t(chosen)].name);
+            chosen < 0 || stopped ? Status::Good : session->Open(devices[std::size_t(chosen)].name);
+        if (stopped) {
+            SessionTurn turn = m_takeTurn();
+            session.reset();
+            return;
+        }
         if (chosen < 0) {
             outcome = Event::NoDevice;
             detail = "Es wurde kein Scanner gefunden.";
