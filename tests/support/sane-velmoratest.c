@@ -51,8 +51,7 @@ enum {
 #define BUTTONS 2
 static const char* const buttonNames[BUTTONS] = {"copy", "email"};
 
-static SANE_String_Const modeList[] = {SANE_VALUE_SCAN_MODE_COLOR, SANE_VALUE_SCAN_MODE_GRAY,
-                                       NULL};
+static SANE_String_Const modeList[] = {SANE_VALUE_SCAN_MODE_COLOR, SANE_VALUE_SCAN_MODE_GRAY, NULL};
 static const SANE_Word resolutionList[] = {3, 75, 150, 300};
 static const SANE_Range xRange = {SANE_FIX(0), SANE_FIX(BED_W), 0};
 static const SANE_Range yRange = {SANE_FIX(0), SANE_FIX(BED_H), 0};
@@ -267,7 +266,7 @@ void sane_velmoratest_close(SANE_Handle handle) {
 }
 
 const SANE_Option_Descriptor* sane_velmoratest_get_option_descriptor(SANE_Handle handle,
-                                                                      SANE_Int option) {
+                                                                     SANE_Int option) {
     Scanner* s = handle;
     if (!s || option < 0 || option >= s->optionCount)
         return NULL;
@@ -278,8 +277,8 @@ static SANE_Word Clamp(SANE_Word v, const SANE_Range* r) {
     return v < r->min ? r->min : v > r->max ? r->max : v;
 }
 
-SANE_Status sane_velmoratest_control_option(SANE_Handle handle, SANE_Int option,
-                                            SANE_Action action, void* value, SANE_Int* info) {
+SANE_Status sane_velmoratest_control_option(SANE_Handle handle, SANE_Int option, SANE_Action action,
+                                            void* value, SANE_Int* info) {
     Scanner* s = handle;
     if (info)
         *info = 0;
