@@ -25,6 +25,7 @@ struct TW_USERINTERFACE;
 struct TW_PENDINGXFERS;
 struct TW_FIX32;
 struct TManagerMemory;
+struct TButtonWatch;
 
 class TTwain {
 public:
@@ -145,6 +146,8 @@ private:
     // How blocks of the loaded manager are sized and released (its own functions when it hands
     // them out, else the C heap, as the official Linux manager does).
     std::unique_ptr<TManagerMemory> Memory;
+
+    std::unique_ptr<TButtonWatch> Buttons;
 };
 
 // Ends the session it watches when it goes out of scope, whichever way: an error raised in the
