@@ -354,9 +354,11 @@ void MainFormTest::menuItems_data() {
                                           "&Schließen"};
     QTest::newRow("Einstellungen")
         << "EinstellungenMenu"
-        << QStringList{"MScannersettings", "MPrintersettings", "FaxSettingsItem", "-",
-                       "MustekspezialItem"}
-        << QStringList{"&Scanner ...", "&Drucker/Fax...", "&Fax...", "-", "&Mustek spezial"};
+        << QStringList{"MScannersettings",  "MPrintersettings", "FaxSettingsItem", "-",
+                       "MustekspezialItem", "ScannertasteItem"}
+        << QStringList{"&Scanner ...",    "&Drucker/Fax...",
+                       "&Fax...",         "-",
+                       "&Mustek spezial", "Scanner&taste startet Schnellkopie"};
     QTest::newRow("Hilfe") << "HilfeMenu" << QStringList{"Hilfe1", "Hilfebenutzen1", "-", "ber1"}
                            << QStringList{"&Hilfe", "Hilfe &verwenden", "-", "&Über..."};
 }
