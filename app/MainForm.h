@@ -26,6 +26,7 @@ class Exception;
 class QAbstractButton;
 class QCloseEvent;
 class TCommandLineHandler;
+class TPageHandling;
 class THelpWindow;
 class TPicProperties;
 class TPrinterProperties;
@@ -94,6 +95,8 @@ public:
     bool ScanPics(bool Normal, int DPI);
     void MScannersettingsClick();
     void MustekspezialItemClick();
+    // Both sides of an ID card, one scan each, on one new page that is printed at once.
+    void AusweiskopieItemClick();
     // The resolution edit of the Mustek driver's preview window, or nullptr.
     QWidget* FindMustekDPIEdit();
 
@@ -103,6 +106,10 @@ private:
     // ScanPics, with the first error raised while the pages are taken in handed back in
     // Failure once the session is closed, so that the caller can still show what arrived.
     bool AcquirePics(bool Normal, int DPI, std::exception_ptr& Failure);
+    // One scanner session, from loading the manager to unloading it, with the pages handed to
+    // Pages as they arrive; true when the acquisition loop ran. The caller holds the
+    // acquisition's scope.
+    bool AcquirePages(bool Normal, int DPI, TPageHandling& Pages, std::exception_ptr& Failure);
     // True while an acquisition runs. Its pages are taken in (and printed, in a fast copy)
     // with the window enabled, so that the print's progress box can be answered; a second
     // acquisition or scanner choice meanwhile would close the scanner under the first.
