@@ -73,35 +73,6 @@ private:
     QString m_log;
 };
 
-// Passes every dialog on to the recorder, and runs Shown with each message box's text before it
-// is answered: the moment the user turns the card over.
-class MessageWatch final : public Dialogs {
-public:
-    explicit MessageWatch(DialogRecorder& recorder) : m_recorder(recorder) { Install(this); }
-    ~MessageWatch() override { Install(&m_recorder); }
-    int Message(QWidget* parent, const MessageRequest& request) override {
-        if (Shown)
-            Shown(request.Text);
-        return m_recorder.Message(parent, request);
-    }
-    bool OpenFile(QWidget* parent, FileDialogRequest& request) override {
-        return m_recorder.OpenFile(parent, request);
-    }
-    bool SaveFile(QWidget* parent, FileDialogRequest& request) override {
-        return m_recorder.SaveFile(parent, request);
-    }
-    bool ChooseColor(QWidget* parent, QColor& color) override {
-        return m_recorder.ChooseColor(parent, color);
-    }
-    bool PrinterSetup(QWidget* parent, QPrinter& printer, const QString& title) override {
-        return m_recorder.PrinterSetup(parent, printer, title);
-    }
-    std::function<void(const QString&)> Shown;
-
-private:
-    DialogRecorder& m_recorder;
-};
-
 const QString FrontPrompt = QStringLiteral(
     "Bitte die Karte mit der Vorderseite nach unten in die linke obere Ecke des Scanners legen.");
 const QString BackPrompt =
@@ -634,9 +605,8 @@ private slots:
         dialogs->History.clear();
         Scenario("set = accept\ncount = unknown\npage = 1200x800 8 black 300\n"
                  "page = 1200x800 8 white 300");
-        MessageWatch watch(*dialogs);
-        watch.Shown = [&](const QString& text) {
-            if (text == BackPrompt)
+        dialogs->MessageShown = [&](const MessageRequest& request) {
+            if (request.Text == BackPrompt)
                 Scenario("set = refuse\nxres = onevalue 150\npage = 300x200 24 gradient 150");
         };
         Child<QAction>(*form, "AusweiskopieItem")->trigger();
@@ -724,9 +694,8 @@ private slots:
         const QString openDS = QStringLiteral("0001 0003 0401");
         Scenario(frontSource);
         int opened = 0;
-        MessageWatch watch(*dialogs);
-        watch.Shown = [&](const QString& text) {
-            if (text == BackPrompt) {
+        dialogs->MessageShown = [&](const MessageRequest& request) {
+            if (request.Text == BackPrompt) {
                 opened += static_cast<int>(Log().count(openDS));
                 Scenario(backSource);
             }
