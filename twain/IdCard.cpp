@@ -31,6 +31,13 @@ int CardPixels(double mm, int dpi) {
     return RoundHalfEven(mm * dpi / 25.4);
 }
 
+QImage CardArea(const QImage& scan, int dpiX, int dpiY) {
+    const QRect area =
+        QRect(0, 0, CardPixels(CardAreaWidthMM, dpiX), CardPixels(CardAreaHeightMM, dpiY))
+            .intersected(scan.rect());
+    return area.isEmpty() ? QImage() : scan.copy(area);
+}
+
 QImage ComposeIdCard(const TCardSide& Front, const TCardSide& Back) {
     const int areaWidth = CardPixels(CardAreaWidthMM, Front.DPIX);
     const int areaHeight = CardPixels(CardAreaHeightMM, Front.DPIY);

@@ -20,6 +20,10 @@ constexpr double CardGapMM = 10.0;
 // Whole pixels of `mm` at `dpi`.
 int CardPixels(double mm, int dpi);
 
+// The top-left card area of a scan at `dpiX` x `dpiY`, or as much of it as the scan holds: all
+// that the composed picture takes from the scan, so a whole-bed scan need not be kept.
+QImage CardArea(const QImage& scan, int dpiX, int dpiY);
+
 // The composed picture at the front's resolution: the top-left card area of the front above
 // that of the back, CardGapMM between them, white wherever a scan does not reach. A back
 // scanned at another resolution is scaled to the front's. Raises EOutOfMemory when the picture

@@ -127,7 +127,12 @@ public:
         m_dpi = m_preset;
         return m_dpi;
     }
-    void Settled() override { Side = TCardSide{std::move(m_image), m_dpi.X, m_dpi.Y}; }
+    // The rest of the bed goes at once: a whole-bed scan at a high resolution is large, and the
+    // back is still to be scanned.
+    void Settled() override {
+        Side = TCardSide{CardArea(m_image, m_dpi.X, m_dpi.Y), m_dpi.X, m_dpi.Y};
+        m_image = QImage();
+    }
 
     std::optional<TCardSide> Side;
 
