@@ -28,6 +28,7 @@ class QAbstractButton;
 class QCloseEvent;
 class QTimer;
 class TCommandLineHandler;
+class TPageHandling;
 class THelpWindow;
 class TPicProperties;
 class TPrinterProperties;
@@ -96,6 +97,8 @@ public:
     bool ScanPics(bool Normal, int DPI);
     void MScannersettingsClick();
     void MustekspezialItemClick();
+    // Both sides of an ID card, one scan each, on one new page that is printed at once.
+    void AusweiskopieItemClick();
     // The resolution edit of the Mustek driver's preview window, or nullptr.
     QWidget* FindMustekDPIEdit();
     // The scanner's own button: "Scanner&taste startet Schnellkopie".
@@ -120,6 +123,10 @@ private:
     bool ButtonWatchGivenUp = false;
     // No scanner was there: the next attempt waits until then.
     std::chrono::steady_clock::time_point ButtonWatchRetryAt{};
+    // One scanner session, from loading the manager to unloading it, with the pages handed to
+    // Pages as they arrive; true when the acquisition loop ran. The caller holds the
+    // acquisition's scope.
+    bool AcquirePages(bool Normal, int DPI, TPageHandling& Pages, std::exception_ptr& Failure);
     // True while an acquisition runs. Its pages are taken in (and printed, in a fast copy)
     // with the window enabled, so that the print's progress box can be answered; a second
     // acquisition or scanner choice meanwhile would close the scanner under the first.

@@ -337,6 +337,7 @@ void MainFormTest::menuItems_data() {
                                           "SaveAllPicsItem",
                                           "-",
                                           "FastCopyItem",
+                                          "AusweiskopieItem",
                                           "-",
                                           "MClose"}
                            << QStringList{"&Hole Bild...",
@@ -350,6 +351,7 @@ void MainFormTest::menuItems_data() {
                                           "Alle Bilder sichern...",
                                           "-",
                                           "Schne&llkopie",
+                                          "&Ausweiskopie...",
                                           "-",
                                           "&Schließen"};
     QTest::newRow("Einstellungen")
