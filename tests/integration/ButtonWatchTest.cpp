@@ -113,54 +113,6 @@ protected:
     std::vector<Notice> notices;
 };
 
-TEST_F(ButtonWatch, EachCopyPressIsOneNoticeAndTheScannerIsHeldUntilStopped) {
-    ASSERT_TRUE(Watch(&notices));
-    ASSERT_TRUE(WaitFor([&] { return !notices.empty(); }, 10000));
-    ASSERT_EQ(notices.front().event, Event::Watching);
-    EXPECT_EQ(notices.front().detail, QStringLiteral("velmoratest:0"));
-    EXPECT_TRUE(twain.WatchingButtons());
-    EXPECT_FALSE(DeviceFree());
-
-    struct Step {
-        const char* button;
-        int pressed; // notices the press makes
-    };
-    const Step steps[] = {{"copy", 1}, {"email", 0}, {"copy", 1}, {"email", 0}, {"copy", 1}};
-    int expected = 0;
-    for (const Step& step : steps) {
-        SCOPED_TRACE(step.button);
-        Press(QString::fromLatin1(step.button));
-        expected += step.pressed;
-        QElapsedTimer timer;
-        timer.start();
-        if (step.pressed) {
-            EXPECT_TRUE(WaitFor([&] { return Count(notices, Event::Pressed) >= expected; }, 1000));
-            EXPECT_LT(timer.elapsed(), 1000);
-        }
-        // Nothing more comes of the press.
-        WaitFor([] { return false; }, 500);
-        EXPECT_EQ(Count(notices, Event::Pressed), expected);
-    }
-    for (const Notice& notice : notices) {
-        if (notice.event == Event::Pressed) {
-            EXPECT_EQ(notice.detail, QStringLiteral("copy"));
-        }
-    }
-    EXPECT_EQ(notices.size(), std::size_t(1 + expected));
-
-    QElapsedTimer timer;
-    timer.start();
-    twain.StopButtons();
-    EXPECT_LT(timer.elapsed(), 1000);
-    EXPECT_FALSE(twain.WatchingButtons());
-    EXPECT_TRUE(WaitFor(DeviceFree, 1000));
-    EXPECT_LT(timer.elapsed(), 1000);
-    // A press after the end is nobody's business.
-    Press(QStringLiteral("copy"));
-    WaitFor([] { return false; }, 400);
-    EXPECT_EQ(Count(notices, Event::Pressed), expected);
-}
-
 // A backend that reports the state: a button held down reads pressed at every poll, and a
 // button held as the watch starts is no press.
 TEST_F(ButtonWatch, AHeldButtonIsOnePress) {
@@ -203,19 +155,6 @@ TEST_F(ButtonWatch, APressOfAWatchReplacedOrStoppedIsNotDelivered) {
     twain.StopButtons();
     WaitFor([] { return false; }, 300);
     EXPECT_EQ(Count(second, Event::Pressed), 0);
-}
-
-TEST_F(ButtonWatch, AScannerWithoutButtonsIsLetGo) {
-    qputenv("VELMORA_TEST_BUTTON_NONE", "1");
-    ASSERT_TRUE(Watch(&notices));
-    ASSERT_TRUE(WaitFor([&] { return !notices.empty(); }, 10000));
-    EXPECT_EQ(notices.front().event, Event::NoButton);
-    EXPECT_EQ(notices.front().detail,
-              QStringLiteral("Dieser Scanner hat keine Taste, die Velmora erkennt."));
-    EXPECT_FALSE(twain.WatchingButtons());
-    EXPECT_TRUE(DeviceFree());
-    WaitFor([] { return false; }, 300);
-    EXPECT_EQ(notices.size(), 1u);
 }
 
 TEST_F(ButtonWatch, WithoutAScannerTheWatchSaysSo) {
