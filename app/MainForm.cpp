@@ -93,6 +93,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
     // raises (the zoom edits are set to 100) already reach them.
     SetupShellHandlers();
     SetupTwainHandlers();
+    SetupScannerButton();
     SetupLayoutHandlers();
     SetupOutputHandlers();
     SetupPicturesHandlers();
@@ -109,6 +110,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
 
 TMainForm::~TMainForm() {
     qApp->removeEventFilter(this);
+    StopButtonWatch();
     FormDestroy();
     VelmoraApplication::SetExceptionHandler({});
 }
@@ -284,6 +286,8 @@ void TMainForm::closeEvent(QCloseEvent* event) {
 }
 
 TMainForm::AcquisitionScope::AcquisitionScope(TMainForm& Form) : m_form(Form) {
+    // The acquisition opens the scanner that the button watch holds.
+    m_form.StopButtonWatch();
     m_form.Acquiring = true;
     m_form.QuitAfterAcquisition = false;
 }

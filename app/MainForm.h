@@ -16,6 +16,7 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <QString>
+#include <chrono>
 #include <exception>
 #include <functional>
 #include <map>
@@ -25,7 +26,9 @@
 class Exception;
 class QAbstractButton;
 class QCloseEvent;
+class QTimer;
 class TCommandLineHandler;
+class TPageHandling;
 class THelpWindow;
 class TPicProperties;
 class TPrinterProperties;
@@ -94,8 +97,16 @@ public:
     bool ScanPics(bool Normal, int DPI);
     void MScannersettingsClick();
     void MustekspezialItemClick();
+    // Both sides of an ID card, one scan each, on one new page that is printed at once.
+    void AusweiskopieItemClick();
     // The resolution edit of the Mustek driver's preview window, or nullptr.
     QWidget* FindMustekDPIEdit();
+    // The scanner's own button: "Scanner&taste startet Schnellkopie".
+    void ScannertasteItemClick();
+    // Starts or stops the watch of the scanner's button as the window's state wants it.
+    void UpdateButtonWatch();
+    // Lets go of the scanner now (before an acquisition, when the window goes).
+    void StopButtonWatch();
 
     std::unique_ptr<TTwain> Twain;
 
@@ -103,6 +114,19 @@ private:
     // ScanPics, with the first error raised while the pages are taken in handed back in
     // Failure once the session is closed, so that the caller can still show what arrived.
     bool AcquirePics(bool Normal, int DPI, std::exception_ptr& Failure);
+    void SetupScannerButton();
+    void ButtonNotice(int Event, const QString& Detail);
+    QTimer* ButtonWatchTimer = nullptr;
+    // The user has just switched the button on: what keeps it from working is reported once.
+    bool ButtonWatchReport = false;
+    // The scanner has no button Velmora knows: not tried again until the item is switched.
+    bool ButtonWatchGivenUp = false;
+    // No scanner was there: the next attempt waits until then.
+    std::chrono::steady_clock::time_point ButtonWatchRetryAt{};
+    // One scanner session, from loading the manager to unloading it, with the pages handed to
+    // Pages as they arrive; true when the acquisition loop ran. The caller holds the
+    // acquisition's scope.
+    bool AcquirePages(bool Normal, int DPI, TPageHandling& Pages, std::exception_ptr& Failure);
     // True while an acquisition runs. Its pages are taken in (and printed, in a fast copy)
     // with the window enabled, so that the print's progress box can be answered; a second
     // acquisition or scanner choice meanwhile would close the scanner under the first.

@@ -127,12 +127,12 @@ std::string ProductName(const TW_IDENTITY& id) {
     return std::string(id.ProductName, strnlen(id.ProductName, sizeof id.ProductName));
 }
 
-int DefaultIndex(const Application& app) {
-    if (app.sources.empty())
+int DefaultIndex(const std::vector<DataSource>& sources) {
+    if (sources.empty())
         return -1;
     const std::string remembered = ReadDefaultSource();
-    for (std::size_t i = 0; i < app.sources.size(); ++i)
-        if (ProductName(app.sources[i].identity) == remembered)
+    for (std::size_t i = 0; i < sources.size(); ++i)
+        if (ProductName(sources[i].identity) == remembered)
             return static_cast<int>(i);
     return 0;
 }
@@ -198,7 +198,7 @@ TW_UINT16 OpenSource(pTW_IDENTITY origin, Application& app, pTW_IDENTITY wanted)
     if (app.open >= 0)
         return Fail(app, TWCC_MAXCONNECTIONS);
     const std::string name = ProductName(*wanted);
-    const int index = name.empty() ? DefaultIndex(app) : FindByName(app, name);
+    const int index = name.empty() ? DefaultIndex(app.sources) : FindByName(app, name);
     if (index < 0)
         return Fail(app, TWCC_NODS);
     DataSource& source = app.sources[static_cast<std::size_t>(index)];
@@ -262,7 +262,7 @@ TW_UINT16 UserSelect(Application& app, pTW_IDENTITY chosen) {
     std::vector<SelectSource> sources;
     for (const DataSource& source : app.sources)
         sources.push_back(SelectSource{ProductName(source.identity), source.listDevices});
-    const SelectChoice choice = RunSelectDialog(sources, DefaultIndex(app));
+    const SelectChoice choice = RunSelectDialog(sources, DefaultIndex(app.sources));
     if (choice.source < 0 || choice.source >= static_cast<int>(sources.size()))
         return TWRC_CANCEL;
     const DataSource& source = app.sources[static_cast<std::size_t>(choice.source)];
@@ -287,7 +287,7 @@ TW_UINT16 IdentityCall(pTW_IDENTITY origin, Application& app, TW_UINT16 msg, TW_
         *identity = app.sources[app.next++].identity;
         return TWRC_SUCCESS;
     case MSG_GETDEFAULT: {
-        const int index = DefaultIndex(app);
+        const int index = DefaultIndex(app.sources);
         if (index < 0)
             return Fail(app, TWCC_NODS);
         *identity = app.sources[static_cast<std::size_t>(index)].identity;
@@ -412,4 +412,33 @@ extern "C" __attribute__((visibility("default"))) std::size_t VelmoraDSM_LiveBlo
 extern "C" __attribute__((visibility("default"))) void
 VelmoraDSM_SetSelectDialog(VelmoraDSM_SelectFn fn, void* context) {
     SetSelectDialogOverride(fn, context);
+}
+
+extern "C" __attribute__((visibility("default"))) int VelmoraDSM_WatchButtons(VelmoraDS_ButtonFn fn,
+                                                                              void* context) {
+    try {
+        // The sources describe themselves to whoever asks; no application need be open.
+        TW_IDENTITY self{};
+        std::strcpy(self.ProductName, "Velmora");
+        const std::vector<DataSource> sources = ListSources(&self);
+        const int index = DefaultIndex(sources);
+        // A watch replaces the one before, which may belong to a source no longer the default.
+        StopButtonWatches();
+        if (!fn || index < 0)
+            return 0;
+        const DataSource& source = sources[static_cast<std::size_t>(index)];
+        if (!source.watchButtons)
+            return 0;
+        source.watchButtons(fn, context);
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+extern "C" __attribute__((visibility("default"))) void VelmoraDSM_StopButtons() {
+    try {
+        StopButtonWatches();
+    } catch (...) {
+    }
 }

@@ -31,11 +31,18 @@ struct LoadedSource {
     DSENTRYPROC entry = nullptr;
     VelmoraDS_ListDevicesFn listDevices = nullptr;
     VelmoraDS_SetDefaultDeviceFn setDefaultDevice = nullptr;
+    VelmoraDS_WatchButtonsFn watchButtons = nullptr;
+    VelmoraDS_StopButtonsFn stopButtons = nullptr;
 };
+
+std::map<QString, LoadedSource>& Loaded() {
+    static auto* loaded = new std::map<QString, LoadedSource>;
+    return *loaded;
+}
 
 // Sources stay loaded for the life of the process (see dsm/README.md), so each is loaded once.
 LoadedSource LoadSource(const QString& path) {
-    static auto* loaded = new std::map<QString, LoadedSource>;
+    std::map<QString, LoadedSource>* loaded = &Loaded();
     auto it = loaded->find(path);
     if (it != loaded->end())
         return it->second;
@@ -48,6 +55,14 @@ LoadedSource LoadSource(const QString& path) {
                 reinterpret_cast<VelmoraDS_ListDevicesFn>(dlsym(lib, "VelmoraDS_ListDevices"));
             source.setDefaultDevice = reinterpret_cast<VelmoraDS_SetDefaultDeviceFn>(
                 dlsym(lib, "VelmoraDS_SetDefaultDevice"));
+            source.watchButtons =
+                reinterpret_cast<VelmoraDS_WatchButtonsFn>(dlsym(lib, "VelmoraDS_WatchButtons"));
+            source.stopButtons =
+                reinterpret_cast<VelmoraDS_StopButtonsFn>(dlsym(lib, "VelmoraDS_StopButtons"));
+            if (!source.watchButtons || !source.stopButtons) {
+                source.watchButtons = nullptr;
+                source.stopButtons = nullptr;
+            }
         } else {
             dlclose(lib);
         }
@@ -86,6 +101,8 @@ std::vector<DataSource> ListSources(pTW_IDENTITY app) {
                 source.listDevices = loaded.listDevices;
                 source.setDefaultDevice = loaded.setDefaultDevice;
             }
+            source.watchButtons = loaded.watchButtons;
+            source.stopButtons = loaded.stopButtons;
             if (source.entry(app, DG_CONTROL, DAT_IDENTITY, MSG_GET, &source.identity) !=
                     TWRC_SUCCESS ||
                 source.identity.ProductName[0] == '\0')
@@ -95,6 +112,12 @@ std::vector<DataSource> ListSources(pTW_IDENTITY app) {
         }
     }
     return sources;
+}
+
+void StopButtonWatches() {
+    for (const auto& [path, source] : Loaded())
+        if (source.stopButtons)
+            source.stopButtons();
 }
 
 std::string ReadDefaultSource() {

@@ -16,11 +16,17 @@ struct DataSource {
     // both null for a source of one device.
     VelmoraDS_ListDevicesFn listDevices = nullptr;
     VelmoraDS_SetDefaultDeviceFn setDefaultDevice = nullptr;
+    // A source whose devices have buttons watches them (both or neither).
+    VelmoraDS_WatchButtonsFn watchButtons = nullptr;
+    VelmoraDS_StopButtonsFn stopButtons = nullptr;
 };
 
 // Loads (once per process) every source of the source folders and asks each for its identity,
 // in file-name order. Sources that cannot be loaded or do not describe themselves are left out.
 std::vector<DataSource> ListSources(pTW_IDENTITY app);
+
+// Ends the button watch of every source loaded so far.
+void StopButtonWatches();
 
 // The ProductName of the remembered default source; empty when none is remembered.
 std::string ReadDefaultSource();

@@ -1,17 +1,22 @@
-// The main window's scanner acquisition: normal scan, fast copy, scanner choice and the special
-// mode for the Mustek driver.
+// The main window's scanner acquisition: normal scan, fast copy, the ID-card copy, scanner
+// choice and the special mode for the Mustek driver.
 
 #include "app/EventHook.h"
 #include "app/MainForm.h"
+#include "layout/BmpWriter.h"
 #include "layout/CopyGeometry.h"
 #include "layout/PicObj.h"
 #include "platform/Dialogs.h"
+#include "platform/Errors.h"
 #include "platform/MemBlock.h"
 #include "platform/WindowLookup.h"
 #include "twain/Acquisition.h"
+#include "twain/IdCard.h"
 #include "twain/Twain.h"
 
+#include <cstring>
 #include <exception>
+#include <optional>
 
 void TMainForm::SetupTwainHandlers() {
     connect(GetPicBtn, &QToolButton::clicked, this, Guarded([this] { GetPicBtnClick(GetPicBtn); }));
@@ -22,6 +27,8 @@ void TMainForm::SetupTwainHandlers() {
             Guarded([this] { GetPicBtnClick(FastCopyItem); }));
     connect(MScannersettings, &QAction::triggered, this,
             Guarded([this] { MScannersettingsClick(); }));
+    connect(AusweiskopieItem, &QAction::triggered, this,
+            Guarded([this] { AusweiskopieItemClick(); }));
     connect(MustekspezialItem, &QAction::triggered, this, Guarded([this](bool checked) {
                 // A checkable action has toggled itself before triggered() arrives; the handler
                 // owns the check mark, so that toggle is undone first.
@@ -54,16 +61,134 @@ bool TMainForm::ScanPics(bool Normal, int DPI) {
     return acquired;
 }
 
+// What an acquisition does with its pages. Every page gets a resolution by the same rules, so a
+// handling says where that resolution lives and what happens once it is settled.
+class TPageHandling {
+public:
+    virtual ~TPageHandling() = default;
+    // False for a page that is not wanted; it is released untouched.
+    virtual bool Wants() const { return true; }
+    // Takes the page in (the block stays the session's) and returns the resolution the page
+    // is to get, preset with what it starts from.
+    virtual TPoint& Take(HGLOBAL Page) = 0;
+    // The page's resolution is settled.
+    virtual void Settled() {}
+    // Taking the page in or what followed raised an error.
+    virtual void Failed() {}
+};
+
+namespace {
+
+// Every page a new picture, centred; in a fast copy printed at once.
+class TPicturePages final : public TPageHandling {
+public:
+    TPicturePages(TMainForm& Form, bool Print, int DPI)
+        : m_form(Form), m_printing(Print), m_dpi(DPI), m_requestedY(Form.pic->ScannerDPI.Y) {}
+
+    TPoint& Take(HGLOBAL Page) override {
+        TPicProperties* before = m_form.pic;
+        m_form.AddNewPic();
+        // Pages after the first get new pictures, which take the resolution asked for rather
+        // than none (and then the 300 dpi default) when the scanner is not asked.
+        if (m_form.pic != before)
+            m_form.pic->ScannerDPI = {m_dpi, m_requestedY};
+        m_form.pic->AssignDIB(Page);
+        return m_form.pic->ScannerDPI;
+    }
+    void Settled() override {
+        TPicProperties& p = *m_form.pic;
+        p.xRelPos = CentredRelPos(p.xRelSize());
+        p.yRelPos = CentredRelPos(p.yRelSize());
+        // The source stays enabled while the page is printed: this page alone, whatever the
+        // page selection says.
+        if (m_printing)
+            m_form.PrintPages(m_form.CurrentPicNo);
+    }
+    // One failed print is enough: the queue would fail again.
+    void Failed() override { m_printing = false; }
+
+private:
+    TMainForm& m_form;
+    bool m_printing;
+    int m_dpi;
+    int m_requestedY;
+};
+
+// The first page alone, kept as an image with its resolution: one side of an ID card.
+class TCardPages final : public TPageHandling {
+public:
+    TCardPages(int DPI, int RequestedY) : m_preset{DPI, RequestedY} {}
+
+    bool Wants() const override { return !Side; }
+    TPoint& Take(HGLOBAL Page) override {
+        TBitmap bitmap;
+        DIBToGraphic(Page, bitmap);
+        m_image = bitmap.Image();
+        m_dpi = m_preset;
+        return m_dpi;
+    }
+    // The rest of the bed goes at once: a whole-bed scan at a high resolution is large, and the
+    // back is still to be scanned.
+    void Settled() override {
+        Side = TCardSide{CardArea(m_image, m_dpi.X, m_dpi.Y), m_dpi.X, m_dpi.Y};
+        m_image = QImage();
+    }
+
+    std::optional<TCardSide> Side;
+
+private:
+    TPoint m_preset;
+    TPoint m_dpi;
+    QImage m_image;
+};
+
+// A movable block holding the packed DIB of `image`, freed when the guard goes.
+class TImageDib {
+public:
+    explicit TImageDib(const QImage& image) {
+        // A BMP file is its 14-byte file header followed by the packed DIB.
+        constexpr qsizetype fileHeader = 14;
+        const QByteArray bmp = EncodeBmpFile(image);
+        const auto size = static_cast<std::size_t>(bmp.size() - fileHeader);
+        m_handle = MemBlock::Alloc(size);
+        if (!m_handle)
+            throw EOutOfMemory(QStringLiteral("Zu wenig Arbeitsspeicher"));
+        MemBlock::LockGuard lock(m_handle);
+        std::memcpy(lock.Data(), bmp.constData() + fileHeader, size);
+    }
+    ~TImageDib() { MemBlock::Free(m_handle); }
+    TImageDib(const TImageDib&) = delete;
+    TImageDib& operator=(const TImageDib&) = delete;
+    HGLOBAL Handle() const { return m_handle; }
+
+private:
+    HGLOBAL m_handle = nullptr;
+};
+
+} // namespace
+
 bool TMainForm::AcquirePics(bool Normal, int DPI, std::exception_ptr& Failure) {
     if (Acquiring)
         return false;
     const AcquisitionScope acquisition(*this);
+    TPicturePages pages(*this, !Normal, DPI);
+    const bool acquired = AcquirePages(Normal, DPI, pages, Failure);
+    // After a quit request the program is about to end: no box that waits for an answer.
+    if (acquired && (pic->PicWidth() == 0 || pic->PicHeight() == 0) && !Twain->QuitRequested())
+        ShowMessage(this,
+                    QStringLiteral("Das zuletzt eingescannte Bild hat die Breite und/oder "
+                                   "die Höhe 0."),
+                    QStringLiteral("Fehler beim Scannen"), MsgIcon::Warning);
+    SrcXDPIEdit->SetValue(pic->ScannerDPI.X);
+    SrcYDPIEdit->SetValue(pic->ScannerDPI.Y);
+    return acquired;
+}
+
+bool TMainForm::AcquirePages(bool Normal, int DPI, TPageHandling& Pages,
+                             std::exception_ptr& Failure) {
     TTwain& twain = *Twain;
     QWidget* Wnd = this;
     TTwainSession session(twain, Wnd);
-    // Pages after the first get new pictures, which take the resolution asked for rather than
-    // none (and then the 300 dpi default) when the scanner is not asked.
-    const int requestedY = pic->ScannerDPI.Y;
     bool acquired = false;
 
     if (twain.LoadDSM()) {
@@ -81,17 +206,16 @@ bool TMainForm::AcquirePics(bool Normal, int DPI, std::exception_ptr& Failure) {
                     // already read the next one. An error while a page is taken in (a page that
                     // is no bitmap, a print that fails) is reported once the session is closed:
                     // the pages that follow are still kept, and the scanner is not left open.
-                    bool printing = !Normal;
                     auto takePage = [&](std::size_t i, HGLOBAL H) {
-                        TPicProperties* before = pic;
+                        if (!Pages.Wants()) {
+                            twain.ReleaseImage(i);
+                            return;
+                        }
                         try {
-                            AddNewPic();
-                            if (pic != before)
-                                pic->ScannerDPI = {DPI, requestedY};
                             const TPageResolution header =
                                 DibHeaderResolution(H, MemBlock::Size(H));
-                            pic->AssignDIB(H);
-                            // The picture holds its own copy of the page from here on.
+                            TPoint& resolution = Pages.Take(H);
+                            // The page is held on its own from here on.
                             twain.ReleaseImage(i);
                             TPageDPIRules rules;
                             rules.AutoDPI = AutoDPIBox->isChecked();
@@ -108,20 +232,14 @@ bool TMainForm::AcquirePics(bool Normal, int DPI, std::exception_ptr& Failure) {
                                 return page;
                             };
                             SettlePageDPI(
-                                pic->ScannerDPI.X, pic->ScannerDPI.Y, rules, Known,
+                                resolution.X, resolution.Y, rules, Known,
                                 [&twain] { return twain.GetXResolution(); }, pageDPI);
-                            pic->xRelPos = CentredRelPos(pic->xRelSize());
-                            pic->yRelPos = CentredRelPos(pic->yRelSize());
-                            // The source stays enabled while the page is printed: this page
-                            // alone, whatever the page selection says.
-                            if (printing)
-                                PrintPages(CurrentPicNo);
+                            Pages.Settled();
                         } catch (...) {
                             twain.ReleaseImage(i);
                             if (!Failure)
                                 Failure = std::current_exception();
-                            // One failed print is enough: the queue would fail again.
-                            printing = false;
+                            Pages.Failed();
                         }
                     };
                     if (twain.AcquireImages(Wnd, takePage))
@@ -135,18 +253,67 @@ bool TMainForm::AcquirePics(bool Normal, int DPI, std::exception_ptr& Failure) {
         twain.UnloadDSM();
     }
 
-    if (acquired) {
+    if (acquired)
         twain.FreeImages();
-        // After a quit request the program is about to end: no box that waits for an answer.
-        if ((pic->PicWidth() == 0 || pic->PicHeight() == 0) && !twain.QuitRequested())
-            ShowMessage(this,
-                        QStringLiteral("Das zuletzt eingescannte Bild hat die Breite und/oder "
-                                       "die Höhe 0."),
-                        QStringLiteral("Fehler beim Scannen"), MsgIcon::Warning);
+    return acquired;
+}
+
+void TMainForm::AusweiskopieItemClick() {
+    if (Acquiring)
+        return;
+    CommitScannerDPIEdit();
+    const AcquisitionScope acquisition(*this);
+    // Both sides are scanned as a fast copy scans: without the source's dialog, at the current
+    // picture's resolution.
+    const int DPI = pic->ScannerDPI.X;
+    const int requestedY = pic->ScannerDPI.Y;
+    const QString prompts[] = {
+        QStringLiteral("Bitte die Karte mit der Vorderseite nach unten in die linke obere Ecke "
+                       "des Scanners legen."),
+        QStringLiteral("Bitte die Karte umdrehen und mit der Rückseite nach unten in die linke "
+                       "obere Ecke des Scanners legen.")};
+    std::optional<TCardSide> sides[2];
+    for (int side = 0; side < 2; ++side) {
+        if (ShowMessage(this, prompts[side], QStringLiteral("Ausweiskopie"), MsgIcon::Information,
+                        MsgOk | MsgCancel) != MsgOk)
+            return;
+        TCardPages pages(DPI, requestedY);
+        std::exception_ptr failure;
+        AcquirePages(false, DPI, pages, failure);
+        if (failure)
+            std::rethrow_exception(failure);
+        // A scan that brought no page, or a quit request meanwhile, ends the copy.
+        if (!pages.Side || Twain->QuitRequested() || QuitAfterAcquisition)
+            return;
+        sides[side] = std::move(pages.Side);
+    }
+
+    const QImage card = ComposeIdCard(*sides[0], *sides[1]);
+    // The same way into a picture as a scanned page.
+    {
+        const TImageDib dib(card);
+        AddNewPic();
+        pic->AssignDIB(dib.Handle());
+    }
+    pic->ScannerDPI = {sides[0]->DPIX, sides[0]->DPIY};
+    // At its real size, whatever zoom an emptied picture kept.
+    pic->xZoom = pic->yZoom = 1.0;
+    pic->xRelPos = CentredRelPos(pic->xRelSize());
+    pic->yRelPos = CentredRelPos(pic->yRelSize());
+    // A print that fails still leaves the page shown, as in a fast copy.
+    std::exception_ptr failure;
+    try {
+        PrintPages(CurrentPicNo);
+    } catch (...) {
+        failure = std::current_exception();
     }
     SrcXDPIEdit->SetValue(pic->ScannerDPI.X);
     SrcYDPIEdit->SetValue(pic->ScannerDPI.Y);
-    return acquired;
+    ShowZoomValues();
+    UpdatePicInfo(false);
+    PaintPanelResize();
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
 void TMainForm::MScannersettingsClick() {

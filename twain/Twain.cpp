@@ -1,5 +1,6 @@
 #include "twain/Twain.h"
 
+#include "dsm/VelmoraDsm.h"
 #include "platform/Dialogs.h"
 #include "platform/VelmoraPaths.h"
 #include "twain/TwainData.h"
@@ -10,6 +11,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QTimer>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -180,11 +182,70 @@ constexpr int PollIntervalMs = 20;
 
 } // namespace
 
+// The watch of the scanner's buttons. The manager calls back on a thread of the source's; each
+// notice is handed to the GUI thread through Receiver's queue, tagged with the watch it belongs
+// to, and dropped there when that watch has been stopped or replaced in the meantime.
+struct TButtonWatch {
+    QObject Receiver;
+    unsigned Generation = 0; // GUI thread only
+    TTwain::ButtonNotice Notice;
+    bool Watching = false;
+    VelmoraDS_StopButtonsFn Stop = nullptr;
+    // What the manager gets as context: the watch and its generation, alive until it is stopped.
+    struct Context {
+        TButtonWatch* Owner;
+        unsigned Generation;
+    };
+    std::unique_ptr<Context> Current;
+
+    void Deliver(unsigned Gen, int Event, const QString& Detail) {
+        if (Gen != Generation || !Watching)
+            return;
+        TTwain::ButtonEvent event = TTwain::ButtonEvent::Pressed;
+        switch (Event) {
+        case VelmoraDS_ButtonWatching:
+            event = TTwain::ButtonEvent::Watching;
+            break;
+        case VelmoraDS_ButtonNone:
+            event = TTwain::ButtonEvent::NoButton;
+            break;
+        case VelmoraDS_ButtonNoDevice:
+            event = TTwain::ButtonEvent::NoDevice;
+            break;
+        case VelmoraDS_ButtonPressed:
+            break;
+        default:
+            return;
+        }
+        // The watch has ended by itself; the scanner is free.
+        if (event == TTwain::ButtonEvent::NoButton || event == TTwain::ButtonEvent::NoDevice)
+            Watching = false;
+        // The notice may start or stop a watch, replacing the one it is called from.
+        const TTwain::ButtonNotice notice = Notice;
+        if (notice)
+            notice(event, Detail);
+    }
+};
+
+namespace {
+
+void ButtonTrampoline(void* Context, int Event, const char* Detail) {
+    const auto* context = static_cast<const TButtonWatch::Context*>(Context);
+    TButtonWatch* owner = context->Owner;
+    const unsigned gen = context->Generation;
+    const QString detail = QString::fromUtf8(Detail ? Detail : "");
+    QMetaObject::invokeMethod(
+        &owner->Receiver, [owner, gen, Event, detail] { owner->Deliver(gen, Event, detail); },
+        Qt::QueuedConnection);
+}
+
+} // namespace
+
 TTwain::TTwain()
     : SourceIdentity(std::make_unique<TW_IDENTITY>()),
       UserInterface(std::make_unique<TW_USERINTERFACE>()),
-      PendingXfers(std::make_unique<TW_PENDINGXFERS>()),
-      Memory(std::make_unique<TManagerMemory>()) {
+      PendingXfers(std::make_unique<TW_PENDINGXFERS>()), Memory(std::make_unique<TManagerMemory>()),
+      Buttons(std::make_unique<TButtonWatch>()) {
     std::memset(&AppIdentity, 0, sizeof AppIdentity);
     AppIdentity.Id = 0;
     AppIdentity.Version.MajorNum = 1;
@@ -206,6 +267,7 @@ TTwain::TTwain()
 // Freeing the session closes nothing: the workflow closes every session it opens. The images
 // of a last acquisition are released, though, so that nothing outlives its owner.
 TTwain::~TTwain() {
+    StopButtons();
     FreeImages();
 }
 
@@ -248,6 +310,50 @@ bool TTwain::LoadDSM() {
         DSMEntry = nullptr;
     }
     return State >= 2;
+}
+
+bool TTwain::WatchButtons(ButtonNotice Notice) {
+    StopButtons();
+    // A handle of its own on the manager: the acquisition's loading and unloading stay as they
+    // are, and the library is never unmapped while a source's thread may call back into it.
+    void* lib =
+        dlopen(QFile::encodeName(ManagerPath()).constData(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+    if (!lib)
+        return false;
+    const auto watch =
+        reinterpret_cast<decltype(&VelmoraDSM_WatchButtons)>(dlsym(lib, "VelmoraDSM_WatchButtons"));
+    const auto stop =
+        reinterpret_cast<decltype(&VelmoraDSM_StopButtons)>(dlsym(lib, "VelmoraDSM_StopButtons"));
+    dlclose(lib);
+    if (!watch || !stop)
+        return false;
+    TButtonWatch& b = *Buttons;
+    b.Current = std::make_unique<TButtonWatch::Context>(TButtonWatch::Context{&b, ++b.Generation});
+    b.Notice = std::move(Notice);
+    b.Stop = stop;
+    b.Watching = true;
+    if (watch(ButtonTrampoline, b.Current.get()) == 0) {
+        b.Watching = false;
+        b.Notice = nullptr;
+        return false;
+    }
+    return true;
+}
+
+void TTwain::StopButtons() {
+    TButtonWatch& b = *Buttons;
+    if (!b.Current)
+        return;
+    // Notices of this watch already queued are dropped by their generation.
+    ++b.Generation;
+    b.Stop();
+    b.Current.reset();
+    b.Notice = nullptr;
+    b.Watching = false;
+}
+
+bool TTwain::WatchingButtons() const {
+    return Buttons->Watching;
 }
 
 bool TTwain::OpenDSM(QWidget* Wnd) {

@@ -18,12 +18,14 @@
 #include <utility>
 #include <vector>
 
+class QString;
 class QWidget;
 struct TW_IDENTITY;
 struct TW_USERINTERFACE;
 struct TW_PENDINGXFERS;
 struct TW_FIX32;
 struct TManagerMemory;
+struct TButtonWatch;
 
 class TTwain {
 public:
@@ -95,6 +97,17 @@ public:
     bool TakeQuitRequest() { return std::exchange(QuitSeen, false); }
     bool QuitRequested() const { return QuitSeen; }
 
+    // The scanner's own buttons, watched while Velmora is idle (Velmora's manager and a source
+    // that can, the SANE bridge). Notices arrive on the GUI thread through its event loop; the
+    // TWAIN state is not touched. WatchButtons is false when the manager or its default source
+    // cannot watch (no notice then); a second call replaces the first watch. StopButtons returns
+    // once the scanner is free again, and no notice of that watch arrives after it.
+    enum class ButtonEvent { Watching, NoButton, NoDevice, Pressed };
+    using ButtonNotice = std::function<void(ButtonEvent Event, const QString& Detail)>;
+    bool WatchButtons(ButtonNotice Notice);
+    void StopButtons();
+    bool WatchingButtons() const;
+
     // Closes whatever is open, from any state: transfers still pending are ended (or the source
     // given up), then the source is disabled and closed, the manager closed and unloaded.
     // Afterwards the session is in state 1, ready for the next acquisition. Never throws.
@@ -133,6 +146,8 @@ private:
     // How blocks of the loaded manager are sized and released (its own functions when it hands
     // them out, else the C heap, as the official Linux manager does).
     std::unique_ptr<TManagerMemory> Memory;
+
+    std::unique_ptr<TButtonWatch> Buttons;
 };
 
 // Ends the session it watches when it goes out of scope, whichever way: an error raised in the

@@ -311,6 +311,7 @@ struct SaneSession::Impl {
             o.settable = SANE_OPTION_IS_SETTABLE(d->cap);
             o.advanced = (d->cap & SANE_CAP_ADVANCED) != 0;
             o.automatic = (d->cap & SANE_CAP_AUTOMATIC) != 0;
+            o.button = (d->cap & SANE_CAP_HARD_SELECT) != 0;
             const bool fixed = d->type == SANE_TYPE_FIXED;
             auto number = [fixed](SANE_Word w) { return fixed ? SANE_UNFIX(w) : double(w); };
             switch (d->type) {
@@ -800,6 +801,28 @@ std::string SaneSession::DeviceName() const {
 
 std::vector<OptionDesc> SaneSession::Options() {
     return m_impl->Run([this] { return m_impl->ReadOptions(); });
+}
+
+std::vector<std::optional<double>> SaneSession::ReadValues(const std::vector<int>& indices) {
+    return m_impl->Run([this, &indices] {
+        std::vector<std::optional<double>> values;
+        for (const int index : indices) {
+            values.emplace_back();
+            SANE_Handle h = m_impl->handle;
+            const SANE_Option_Descriptor* d =
+                h && index > 0 ? sane_get_option_descriptor(h, index) : nullptr;
+            if (!d || !SANE_OPTION_IS_ACTIVE(d->cap) || d->size < SANE_Int(sizeof(SANE_Word)) ||
+                (d->type != SANE_TYPE_BOOL && d->type != SANE_TYPE_INT &&
+                 d->type != SANE_TYPE_FIXED))
+                continue;
+            std::vector<SANE_Word> value(static_cast<std::size_t>(d->size) / sizeof(SANE_Word) + 1);
+            if (sane_control_option(h, index, SANE_ACTION_GET_VALUE, value.data(), nullptr) !=
+                SANE_STATUS_GOOD)
+                continue;
+            values.back() = d->type == SANE_TYPE_FIXED ? SANE_UNFIX(value[0]) : double(value[0]);
+        }
+        return values;
+    });
 }
 
 SetResult SaneSession::SetOption(const std::string& name, double value) {

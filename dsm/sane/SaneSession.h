@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -74,6 +75,10 @@ public:
     std::string DeviceName() const;
 
     std::vector<OptionDesc> Options();
+    // The first value of each of the options at `indices` (OptionDesc::index), and only of
+    // those: the button watch asks several times a second, and reading every option would keep
+    // the device busy. Empty where the value cannot be read.
+    std::vector<std::optional<double>> ReadValues(const std::vector<int>& indices);
     SetResult SetOption(const std::string& name, double value);
     SetResult SetOption(const std::string& name, const std::string& value);
 

@@ -5,6 +5,7 @@
 // (dsm/README.md); page results of the worker come back to it through queued calls.
 
 #include "dsm/VelmoraDsm.h"
+#include "dsm/sane/ButtonWatch.h"
 #include "dsm/sane/DeviceChoice.h"
 #include "dsm/sane/Resolution.h"
 #include "dsm/sane/SaneBridge.h"
@@ -99,6 +100,25 @@ void JoinClosing() {
     std::lock_guard<std::mutex> lock(closingUse);
     if (B().closing.joinable())
         B().closing.join();
+}
+
+// The watch of the scanner's buttons while the bridge is closed (VelmoraDS_WatchButtons). Its
+// session takes the same turns as the bridge's own; opening the bridge and listing the devices
+// end it first, since the device and SANE are then wanted elsewhere.
+std::mutex watchUse;
+std::unique_ptr<ButtonWatch> buttonWatch; // under watchUse
+
+SessionTurn TakeSessionTurn() {
+    JoinClosing();
+    SessionTurn turn{std::unique_lock<std::mutex>(sessionUse), false};
+    turn.deviceInUse = openDevice.has_value();
+    return turn;
+}
+
+// Joined under the lock: a watch started next must find the device free.
+void StopButtonWatch() {
+    std::lock_guard<std::mutex> lock(watchUse);
+    buttonWatch.reset();
 }
 
 VelmoraSane_MessageFn messageHook = nullptr;
@@ -578,6 +598,7 @@ TW_UINT16 Open(TW_IDENTITY* id) {
         return Fail(TWCC_SEQERROR);
     if (id)
         b.self.Id = id->Id;
+    StopButtonWatch();
     JoinClosing();
     std::lock_guard<std::mutex> turn(sessionUse);
     b.session = std::make_unique<SaneSession>(DibMemory{AllocatePage, ReleasePage});
@@ -872,6 +893,7 @@ extern "C" __attribute__((visibility("default"))) int VelmoraDS_ListDevices(Velm
         return -1;
     try {
         std::vector<Device> devices;
+        StopButtonWatch();
         JoinClosing();
         {
             std::lock_guard<std::mutex> turn(sessionUse);
@@ -900,4 +922,46 @@ extern "C" __attribute__((visibility("default"))) int VelmoraDS_SetDefaultDevice
     } catch (...) {
         return 0;
     }
+}
+
+extern "C" __attribute__((visibility("default"))) void VelmoraDS_WatchButtons(VelmoraDS_ButtonFn fn,
+                                                                              void* context) {
+    try {
+        static const bool stopAtExit = [] {
+            // The watch's session ends before SANE's libraries go.
+            std::atexit(StopButtonWatch);
+            return true;
+        }();
+        static_cast<void>(stopAtExit);
+        std::lock_guard<std::mutex> lock(watchUse);
+        buttonWatch.reset();
+        if (!fn)
+            return;
+        buttonWatch = std::make_unique<ButtonWatch>(
+            TakeSessionTurn, [fn, context](ButtonWatch::Event event, const std::string& detail) {
+                int code = VelmoraDS_ButtonPressed;
+                switch (event) {
+                case ButtonWatch::Event::Watching:
+                    code = VelmoraDS_ButtonWatching;
+                    break;
+                case ButtonWatch::Event::NoButton:
+                    code = VelmoraDS_ButtonNone;
+                    break;
+                case ButtonWatch::Event::NoDevice:
+                    code = VelmoraDS_ButtonNoDevice;
+                    break;
+                case ButtonWatch::Event::Pressed:
+                    break;
+                }
+                fn(context, code, detail.c_str());
+            });
+    } catch (...) {
+        if (fn)
+            fn(context, VelmoraDS_ButtonNoDevice,
+               "Die Scannertasten können nicht überwacht werden.");
+    }
+}
+
+extern "C" __attribute__((visibility("default"))) void VelmoraDS_StopButtons() {
+    StopButtonWatch();
 }

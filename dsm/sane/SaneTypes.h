@@ -50,6 +50,8 @@ struct OptionDesc {
     std::vector<double> words;          // WordList
     std::vector<std::string> strings;   // StringList
     bool active = true, settable = true, advanced = false, automatic = false;
+    // Set by a button or switch on the device itself (SANE_CAP_HARD_SELECT).
+    bool button = false;
     // Current value: numbers for Bool, Int, Fixed (Bool as 0/1), text for String.
     std::vector<double> numbers;
     std::string text;

@@ -5,6 +5,7 @@
 
 #include "app/MainForm.h"
 #include "app/SpinEdits.h"
+#include "layout/Graphic.h"
 #include "layout/PicObj.h"
 #include "platform/Errors.h"
 #include "tests/gui/GuiTestEnv.h"
@@ -71,6 +72,12 @@ private:
     DialogRecorder& m_recorder;
     QString m_log;
 };
+
+const QString FrontPrompt = QStringLiteral(
+    "Bitte die Karte mit der Vorderseite nach unten in die linke obere Ecke des Scanners legen.");
+const QString BackPrompt =
+    QStringLiteral("Bitte die Karte umdrehen und mit der Rückseite nach unten in die linke obere "
+                   "Ecke des Scanners legen.");
 
 } // namespace
 
@@ -581,6 +588,149 @@ private slots:
         Child<QPushButton>(*form, "FastCopyBtn")->click();
         QCOMPARE(Pics().size(), 3);
         QCOMPARE(form->pic->PicWidth(), 60);
+    }
+
+    // The ID-card copy: a front of black at 300 dpi, larger than the card area and followed by
+    // a white page that does not count, and a back of 300 x 200 pixels of gradient (blue 128)
+    // that the scanner reports at 150 dpi. The new page holds both card areas at 300 dpi:
+    // 95 x 65 mm are 1122 x 768 pixels, the 10 mm between them 118 rows; the back is scaled to
+    // 600 x 400 and padded white. It is printed once, at 100 % and centred.
+    void IdCardCopyPutsBothSidesOnOneNewPage() {
+        Scenario("page = 40x30 24 gradient 300");
+        BitmapTarget();
+        SetAutoDPI(true);
+        SetDPI(300, 300);
+        form->ScanPics(true, 300); // a page already there
+        QCOMPARE(Pics().size(), 1);
+        dialogs->History.clear();
+        Scenario("set = accept\ncount = unknown\npage = 1200x800 8 black 300\n"
+                 "page = 1200x800 8 white 300");
+        dialogs->MessageShown = [&](const MessageRequest& request) {
+            if (request.Text == BackPrompt)
+                Scenario("set = refuse\nxres = onevalue 150\npage = 300x200 24 gradient 150");
+        };
+        Child<QAction>(*form, "AusweiskopieItem")->trigger();
+
+        QCOMPARE(Pics().size(), 2);
+        QCOMPARE(dialogs->Count(DialogRecorder::Shown::Message), 2);
+        QCOMPARE(dialogs->History[0].message.Text, FrontPrompt);
+        QCOMPARE(dialogs->History[0].message.Buttons, MsgOk | MsgCancel);
+        QCOMPARE(dialogs->History[1].message.Text, BackPrompt);
+        QCOMPARE(dialogs->History[1].message.Buttons, MsgOk | MsgCancel);
+        // Each side without the source's dialog, asked for the current resolution.
+        QVERIFY(Log().contains(QStringLiteral("xres-set 300")));
+        QCOMPARE(dialogs->Count(DialogRecorder::Shown::SaveFile), 1);
+        TPicProperties& card = *form->pic;
+        QCOMPARE(&card, Pics().last());
+        QCOMPARE(card.PicWidth(), 1122);
+        QCOMPARE(card.PicHeight(), 1654);
+        QCOMPARE(card.ScannerDPI.X, 300);
+        QCOMPARE(card.ScannerDPI.Y, 300);
+        QCOMPARE(Child<TSpinEdit>(*form, "SrcXDPIEdit")->Value(), 300);
+        QCOMPARE(card.xZoom, 1.0);
+        QCOMPARE(card.yZoom, 1.0);
+        QVERIFY(qAbs(card.xRelPos - (1 - card.xRelSize()) / 2) < 1e-3);
+        QVERIFY(qAbs(card.yRelPos - (1 - card.yRelSize()) / 2) < 1e-3);
+        QCOMPARE(form->Twain->GetState(), 1);
+
+        const auto* graphic = dynamic_cast<const TRasterGraphic*>(card.Picture.Graphic());
+        QVERIFY(graphic);
+        const QImage image = graphic->Image().convertToFormat(QImage::Format_RGB32);
+        // The pixels of `rect` that `is` says yes to.
+        auto count = [&image](const QRect& rect, const std::function<bool(QRgb)>& is) {
+            int n = 0;
+            for (int y = rect.top(); y <= rect.bottom(); ++y)
+                for (int x = rect.left(); x <= rect.right(); ++x)
+                    n += is(image.pixel(x, y));
+            return n;
+        };
+        auto black = [](QRgb c) { return qGray(c) < 16; };
+        auto white = [](QRgb c) { return qRed(c) > 240 && qGreen(c) > 240 && qBlue(c) > 240; };
+        auto back = [](QRgb c) { return qAbs(qBlue(c) - 128) <= 8; };
+        QCOMPARE(count(QRect(0, 0, 1122, 768), black), 1122 * 768);
+        QCOMPARE(count(QRect(0, 768, 1122, 118), white), 1122 * 118);
+        QCOMPARE(count(QRect(0, 886, 600, 400), back), 600 * 400);
+        QCOMPARE(count(QRect(600, 886, 522, 768), white), 522 * 768);
+        QCOMPARE(count(QRect(0, 1286, 600, 368), white), 600 * 368);
+    }
+
+    // Cancelled at either message, or a side that brings no page: no page, no print, and the
+    // scanner closed. A transfer that fails is scanned again, as in a fast copy.
+    void IdCardCopyWithoutBothSidesLeavesNothing_data() {
+        QTest::addColumn<QString>("frontSource");
+        QTest::addColumn<QString>("backSource");
+        QTest::addColumn<QList<int>>("answers");
+        QTest::addColumn<int>("prompts");
+        QTest::addColumn<int>("sessions");
+        QTest::addColumn<bool>("made");
+        const QString page = QStringLiteral("page = 200x100 24 gradient 300");
+        QTest::newRow("cancelled at the front")
+            << page << page << QList<int>{MsgCancel} << 1 << 0 << false;
+        QTest::newRow("cancelled at the back")
+            << page << page << QList<int>{MsgOk, MsgCancel} << 2 << 1 << false;
+        QTest::newRow("the front scan brings no page")
+            << "closereq = yes\n" + page << page << QList<int>{} << 1 << 1 << false;
+        QTest::newRow("the back scan brings no page")
+            << page << "closereq = yes\n" + page << QList<int>{} << 2 << 2 << false;
+        QTest::newRow("the scanner cannot be opened for the back")
+            << page << "open = refuse\n" + page << QList<int>{} << 2 << 2 << false;
+        QTest::newRow("a failing back transfer: scanned again")
+            << page << "fail-at = 1\n" + page << QList<int>{} << 2 << 2 << true;
+    }
+    void IdCardCopyWithoutBothSidesLeavesNothing() {
+        QFETCH(QString, frontSource);
+        QFETCH(QString, backSource);
+        QFETCH(QList<int>, answers);
+        QFETCH(int, prompts);
+        QFETCH(int, sessions);
+        QFETCH(bool, made);
+        Scenario("page = 40x30 24 gradient 300");
+        BitmapTarget();
+        form->ScanPics(true, 300);
+        QCOMPARE(Pics().size(), 1);
+        dialogs->History.clear();
+        // Scanner sessions opened; each side's are counted before the next scenario replaces
+        // its log.
+        const QString openDS = QStringLiteral("0001 0003 0401");
+        Scenario(frontSource);
+        int opened = 0;
+        dialogs->MessageShown = [&](const MessageRequest& request) {
+            if (request.Text == BackPrompt) {
+                opened += static_cast<int>(Log().count(openDS));
+                Scenario(backSource);
+            }
+        };
+        for (int answer : answers)
+            dialogs->MessageAnswers.push_back(answer);
+        Child<QAction>(*form, "AusweiskopieItem")->trigger();
+        opened += static_cast<int>(Log().count(openDS));
+
+        QCOMPARE(Pics().size(), made ? 2 : 1);
+        QCOMPARE(Pics()[0]->PicWidth(), 40);
+        QCOMPARE(dialogs->Count(DialogRecorder::Shown::SaveFile), made ? 1 : 0);
+        QCOMPARE(Messages(FrontPrompt), 1);
+        QCOMPARE(Messages(BackPrompt), prompts - 1);
+        QCOMPARE(opened, sessions);
+        // Nothing but the prompts: a scanner that cannot be opened says so no more in an
+        // ID-card copy than in a fast copy.
+        QCOMPARE(dialogs->Count(DialogRecorder::Shown::Message), prompts);
+        QCOMPARE(form->Twain->GetState(), 1);
+    }
+
+    // No ID-card copy while an acquisition runs: nothing is asked.
+    void NoIdCardCopyWhileAnAcquisitionRuns() {
+        Scenario("page = 40x30 24 gradient 300");
+        BitmapTarget();
+        PrintWatch watch(*dialogs, LogPath());
+        int nested = 0;
+        watch.WhilePrinting = [&] {
+            ++nested;
+            form->AusweiskopieItemClick();
+        };
+        Child<QPushButton>(*form, "FastCopyBtn")->click();
+        QCOMPARE(nested, 1);
+        QCOMPARE(Messages(FrontPrompt), 0);
+        QCOMPARE(Pics().size(), 1);
     }
 
     // "&Scanner ..." with a source of several devices: the manager's dialog looks for them,

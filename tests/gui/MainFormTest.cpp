@@ -337,6 +337,7 @@ void MainFormTest::menuItems_data() {
                                           "SaveAllPicsItem",
                                           "-",
                                           "FastCopyItem",
+                                          "AusweiskopieItem",
                                           "-",
                                           "MClose"}
                            << QStringList{"&Hole Bild...",
@@ -350,13 +351,16 @@ void MainFormTest::menuItems_data() {
                                           "Alle Bilder sichern...",
                                           "-",
                                           "Schne&llkopie",
+                                          "&Ausweiskopie...",
                                           "-",
                                           "&Schließen"};
     QTest::newRow("Einstellungen")
         << "EinstellungenMenu"
-        << QStringList{"MScannersettings", "MPrintersettings", "FaxSettingsItem", "-",
-                       "MustekspezialItem"}
-        << QStringList{"&Scanner ...", "&Drucker/Fax...", "&Fax...", "-", "&Mustek spezial"};
+        << QStringList{"MScannersettings",  "MPrintersettings", "FaxSettingsItem", "-",
+                       "MustekspezialItem", "ScannertasteItem"}
+        << QStringList{"&Scanner ...",    "&Drucker/Fax...",
+                       "&Fax...",         "-",
+                       "&Mustek spezial", "Scanner&taste startet Schnellkopie"};
     QTest::newRow("Hilfe") << "HilfeMenu" << QStringList{"Hilfe1", "Hilfebenutzen1", "-", "ber1"}
                            << QStringList{"&Hilfe", "Hilfe &verwenden", "-", "&Über..."};
 }

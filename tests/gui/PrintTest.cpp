@@ -13,6 +13,7 @@
 #include "tests/support/PrintedJobs.h"
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
 #include <QClipboard>
 #include <QDialogButtonBox>
@@ -408,6 +409,56 @@ private slots:
                  qPrintable(QStringLiteral("%1 vs %2").arg(box.top()).arg(origin.y() + render)));
         // A scan is not blown up: the page holds the picture once, compressed.
         QVERIFY(QFile(JobFile()).size() < 200 * 1024);
+    }
+
+    // The ID-card copy of a card laid into the scanner's corner (both sides 85.6 x 54 mm of
+    // black, 1011 x 638 pixels at 300 dpi), with a picture already there and two copies: one
+    // print command of the new page alone, and each side of the card at its real size on the
+    // printed page, 75 mm from the top of the one to the top of the other.
+    void idCardCopyPrintsEachSideAtItsRealSize() {
+        QTemporaryDir dir;
+        QFile scenario(dir.filePath(QStringLiteral("scenario")));
+        QVERIFY(scenario.open(QIODevice::WriteOnly));
+        scenario.write("set = accept\npage = 1011x638 8 black 300\n");
+        scenario.close();
+        qputenv("VELMORA_SCRIPTED_SCENARIO", QFile::encodeName(scenario.fileName()));
+        qputenv("VELMORA_TWAIN_DSM", TWAIN_DSM);
+        AddPicture(300, 300, 300, Qt::red);
+        Child<TSpinEdit>(*form, "SrcXDPIEdit")->SetValue(300);
+        Copies()->SetValue(2);
+        Child<QAction>(*form, "AusweiskopieItem")->trigger();
+        QCOMPARE(static_cast<int>(form->PicRecords.size()), 2);
+        QCOMPARE(form->PrintJobCount, 1);
+        QVERIFY(Jobs.WaitFor(2));
+        QCOMPARE(Jobs.Files().size(), 2);
+        QCOMPARE(PdfInfo("Pages", 0), QStringLiteral("1"));
+        QCOMPARE(PdfInfo("Title", 1), QStringLiteral("Velmora 1"));
+
+        const int render = 300;
+        const QImage page = Render(1, render, 0);
+        const QRect both = DarkBox(page);
+        QVERIFY(!both.isEmpty());
+        // The middle of the two dark sides lies in the white between them.
+        const int middle = both.top() + both.height() / 2;
+        const QRect front = DarkBox(page.copy(0, 0, page.width(), middle));
+        QRect back = DarkBox(page.copy(0, middle, page.width(), page.height() - middle));
+        back.translate(0, middle);
+        auto mm = [render](int pixels) { return pixels * 25.4 / render; };
+        const double tolerance = 0.5;
+        qInfo("front %.2f x %.2f mm, back %.2f x %.2f mm, %.2f mm apart", mm(front.width()),
+              mm(front.height()), mm(back.width()), mm(back.height()),
+              mm(back.top() - front.top()));
+        for (const QRect& side : {front, back}) {
+            QVERIFY2(qAbs(mm(side.width()) - 85.6) <= tolerance,
+                     qPrintable(QString::number(mm(side.width()))));
+            QVERIFY2(qAbs(mm(side.height()) - 54.0) <= tolerance,
+                     qPrintable(QString::number(mm(side.height()))));
+        }
+        QVERIFY2(qAbs(mm(back.top() - front.top()) - 75.0) <= tolerance,
+                 qPrintable(QString::number(mm(back.top() - front.top()))));
+        QCOMPARE(front.left(), back.left());
+        QCOMPARE(dialogs->Count(DialogRecorder::Shown::Message), 2);
+        qunsetenv("VELMORA_SCRIPTED_SCENARIO");
     }
 
     void refusingAndStoppedQueuesAreReported() {

@@ -4,15 +4,18 @@
 
 #include "app/MainForm.h"
 #include "app/SpinEdits.h"
+#include "layout/Graphic.h"
 #include "layout/PicObj.h"
 #include "tests/gui/GuiTestEnv.h"
 #include "tests/support/DialogRecorder.h"
 #include "twain/Twain.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
+#include <QDir>
 #include <QDoubleSpinBox>
 #include <QLabel>
 #include <QPushButton>
@@ -156,6 +159,58 @@ private slots:
         QCOMPARE(Child<TSpinEdit>(*form, "SrcXDPIEdit")->Value(), 150);
         QCOMPARE(form->Twain->GetState(), 1);
         QCOMPARE(dialogs->History.size(), 0);
+    }
+
+    // An ID-card copy from the test scanner's colour pattern: the front scanned in colour, the
+    // back in grey (the mode the scanner dialog would have left, set between the two scans).
+    // The new page's front area is coloured and its back area grey.
+    void IdCardCopyShowsBothScans() {
+        const QString options =
+            QDir(qEnvironmentVariable("XDG_CONFIG_HOME")).filePath("velmora/sane-options");
+        QVERIFY(QDir().mkpath(options));
+        auto setMode = [&](const char* mode) {
+            QFile f(options + QStringLiteral("/test:0"));
+            if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+                f.write(QByteArray("mode=") + mode + "\n");
+        };
+        setMode("Color");
+        dialogs->MessageShown = [&](const MessageRequest& request) {
+            if (request.Text.startsWith(QStringLiteral("Bitte die Karte umdrehen")))
+                setMode("Gray");
+        };
+        form->pic->ScannerDPI = {75, 75};
+        Child<TSpinEdit>(*form, "SrcXDPIEdit")->SetValue(75);
+        Child<TSpinEdit>(*form, "SrcYDPIEdit")->SetValue(75);
+        Child<QAction>(*form, "AusweiskopieItem")->trigger();
+        dialogs->MessageShown = nullptr;
+
+        QCOMPARE(Pics().size(), 1);
+        QCOMPARE(dialogs->Count(DialogRecorder::Shown::Message), 2);
+        QCOMPARE(dialogs->Count(DialogRecorder::Shown::SaveFile), 1);
+        TPicProperties& card = *form->pic;
+        QCOMPARE(card.ScannerDPI.X, 75);
+        // 95 x 65 mm at 75 dpi are 281 x 192 pixels, 10 mm 30 rows.
+        QCOMPARE(card.PicWidth(), 281);
+        QCOMPARE(card.PicHeight(), 414);
+        const auto* graphic = dynamic_cast<const TRasterGraphic*>(card.Picture.Graphic());
+        QVERIFY(graphic);
+        const QImage image = graphic->Image().convertToFormat(QImage::Format_RGB32);
+        auto coloured = [&image](const QRect& rect) {
+            int n = 0;
+            for (int y = rect.top(); y <= rect.bottom(); ++y)
+                for (int x = rect.left(); x <= rect.right(); ++x) {
+                    const QRgb c = image.pixel(x, y);
+                    n += std::max({qRed(c), qGreen(c), qBlue(c)}) -
+                             std::min({qRed(c), qGreen(c), qBlue(c)}) >
+                         30;
+                }
+            return n;
+        };
+        const int area = 281 * 192;
+        QVERIFY2(coloured(QRect(0, 0, 281, 192)) > area / 4,
+                 qPrintable(QString::number(coloured(QRect(0, 0, 281, 192)))));
+        QCOMPARE(coloured(QRect(0, 222, 281, 192)), 0);
+        QCOMPARE(form->Twain->GetState(), 1);
     }
 
     // A fast copy from the feeder (chosen in the dialog the time before): while each sheet is

@@ -24,6 +24,8 @@ MessageRequest DialogRecorder::LastMessage() const {
 int DialogRecorder::Message(QWidget*, const MessageRequest& request) {
     Shown s{Shown::Message, request, {}, {}, {}};
     History << s;
+    if (MessageShown)
+        MessageShown(request);
     if (!MessageAnswers.empty()) {
         const int a = MessageAnswers.front();
         MessageAnswers.pop_front();

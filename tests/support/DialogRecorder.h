@@ -34,6 +34,8 @@ public:
     // Runs as each file dialog is shown, before its answer: the moment to look at the program
     // (a print of the bitmap target asks for a file in the middle of a fast copy).
     std::function<void(Shown::Kind)> FileDialogShown;
+    // Runs as each message box is shown, before its answer (the moment the user acts on it).
+    std::function<void(const MessageRequest&)> MessageShown;
 
     QList<Shown> History;
     int Count(Shown::Kind kind) const;

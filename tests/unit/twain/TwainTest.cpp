@@ -224,6 +224,32 @@ TEST_F(TwainTest, WithoutTheManagerOnlySelectionComplains) {
         EXPECT_NE(w->windowTitle(), QStringLiteral("Acquire Proxy"));
 }
 
+// Only Velmora's manager with a source that can watch the buttons (the SANE bridge) watches them;
+// everything else answers false at once, without a notice and without touching the session.
+TEST_F(TwainTest, WithoutAWatchingSourceTheButtonsAreNotWatched) {
+    const struct {
+        const char* what;
+        QByteArray manager;
+    } cases[] = {
+        {"the scripted source has no buttons", TWAIN_DSM},
+        {"a foreign manager", SCRIPTED_SOURCE},
+        {"no manager", "/nonexistent/libvelmora-twaindsm.so"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        qputenv("VELMORA_TWAIN_DSM", c.manager);
+        TTwain twain;
+        int notices = 0;
+        EXPECT_FALSE(twain.WatchButtons([&](TTwain::ButtonEvent, const QString&) { ++notices; }));
+        EXPECT_FALSE(twain.WatchingButtons());
+        QCoreApplication::processEvents();
+        EXPECT_EQ(notices, 0);
+        EXPECT_EQ(twain.GetState(), 1);
+        twain.StopButtons();
+        EXPECT_EQ(m_dialogs.History.size(), 0);
+    }
+}
+
 namespace {
 int g_choice = -1;
 int Choose(void*, const char* const*, int, int) {
