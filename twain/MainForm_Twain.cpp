@@ -322,6 +322,8 @@ void TMainForm::MScannersettingsClick() {
     if (!Twain->SelectImageSource(this))
         ShowMessage(this, QStringLiteral("Eingabegerät kann nicht ausgewählt werden!"),
                     QStringLiteral("Fehler"), MsgIcon::Warning);
+    // Another scanner may have the button the last one lacked.
+    ButtonWatchGivenUp = false;
     UpdatePrinterInfo();
 }
 
