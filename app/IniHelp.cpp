@@ -16,14 +16,6 @@ QString WithSeparator(const QString& folder) {
     return folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
 }
 
-// The XDG base-directory rule: a relative XDG_CONFIG_HOME is invalid and ignored.
-QString XdgConfigHome() {
-    const QString configured = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (!configured.isEmpty() && QDir::isAbsolutePath(configured))
-        return configured;
-    return WithSeparator(QDir::homePath()) + QStringLiteral(".config");
-}
-
 [[noreturn]] void CannotCreate(const QString& folder) {
     throw EInOutError(QStringLiteral("Ordner %1 kann nicht angelegt werden").arg(folder));
 }
@@ -47,6 +39,13 @@ void CreateXdgConfigHome(const QString& folder) {
 }
 
 } // namespace
+
+QString XdgConfigHome() {
+    const QString configured = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (!configured.isEmpty() && QDir::isAbsolutePath(configured))
+        return configured;
+    return WithSeparator(QDir::homePath()) + QStringLiteral(".config");
+}
 
 QString GetIniFileName() {
     return GetIniFileName(RunningProgramPath());

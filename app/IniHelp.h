@@ -22,6 +22,10 @@
 // The folder under the per-user folder that holds the settings of all our programs.
 inline constexpr char VendorFolder[] = "Velmora";
 
+// The user's configuration folder by the XDG base-directory rule: "$XDG_CONFIG_HOME", or
+// "~/.config" when that is unset, empty or not absolute.
+QString XdgConfigHome();
+
 // The settings file path, worked out on the first call for the running program.
 QString GetIniFileName();
 // The same for another program file; the remembered path, once there is one, wins over it.

@@ -1,5 +1,7 @@
 #include "twain/ScannerButton.h"
 
+#include "app/IniHelp.h"
+
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
@@ -8,11 +10,7 @@
 #include <QWidget>
 
 QString ScannerButtonSettingFile() {
-    // XDG's rule: a relative XDG_CONFIG_HOME is invalid and ignored.
-    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (base.isEmpty() || QDir::isRelativePath(base))
-        base = QDir::homePath() + QStringLiteral("/.config");
-    return base + QStringLiteral("/velmora/scanner-button");
+    return XdgConfigHome() + QStringLiteral("/velmora/scanner-button");
 }
 
 bool ReadScannerButtonSetting() {

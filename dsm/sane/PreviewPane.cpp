@@ -54,15 +54,22 @@ PreviewPane::PreviewPane(QWidget* parent) : QWidget(parent) {
 }
 
 void PreviewPane::SetImage(const QImage& image) {
+    // The dialog shows the kept preview again after every change of an option: the scaled copy
+    // of the same picture still holds.
+    if (image.cacheKey() == m_image.cacheKey())
+        return;
     m_image = image;
     Rescale();
     update();
 }
 
 void PreviewPane::SetBed(const QRectF& bed) {
-    m_bed = bed.normalized();
-    if (!(m_bed.width() > 0) || !(m_bed.height() > 0))
-        m_bed = QRectF();
+    QRectF usable = bed.normalized();
+    if (!(usable.width() > 0) || !(usable.height() > 0))
+        usable = QRectF();
+    if (usable == m_bed)
+        return;
+    m_bed = usable;
     if (!m_bed.isNull())
         m_area = m_area.intersected(m_bed);
     m_dragging = false;

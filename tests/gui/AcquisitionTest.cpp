@@ -10,6 +10,7 @@
 #include "platform/Errors.h"
 #include "tests/gui/GuiTestEnv.h"
 #include "tests/support/DialogRecorder.h"
+#include "tests/support/ScannerDialogs.h"
 #include "twain/Twain.h"
 
 #include <QAction>
@@ -119,13 +120,7 @@ class AcquisitionTest : public QObject {
             form->MustekspezialItemClick();
         QCOMPARE(item->isChecked(), on);
     }
-    QList<TPicProperties*> Pics() {
-        QList<TPicProperties*> pics;
-        const int count = static_cast<int>(form->PicRecords.size());
-        for (int n = 1; n <= count; ++n)
-            pics << form->PicRecords.at(form->FindPicBtn(n)).get();
-        return pics;
-    }
+    QList<TPicProperties*> Pics() { return Pages(*form); }
     int Messages(const QString& text) const {
         int n = 0;
         for (const auto& shown : dialogs->History)

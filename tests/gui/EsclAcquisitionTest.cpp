@@ -12,6 +12,7 @@
 #include "tests/gui/GuiTestEnv.h"
 #include "tests/support/DialogRecorder.h"
 #include "tests/support/PrintedJobs.h"
+#include "tests/support/ScannerDialogs.h"
 #include "twain/Twain.h"
 
 #include <QApplication>
@@ -39,7 +40,6 @@ namespace {
 // sane-airscan keeps a few blocks per start of SANE; kept loaded, LeakSanitizer can name it.
 const bool airscanKept = dlopen(SANE_AIRSCAN_BACKEND, RTLD_NOW | RTLD_NODELETE) != nullptr;
 
-const QString kPpd = QStringLiteral("lsb/usr/cupsfilters/Generic-PDF_Printer-PDF.ppd");
 const QString kQueue = QStringLiteral("Netzkopierer");
 const TPrintedJobs Jobs(kQueue);
 // The scanner's pattern (escl-scanner.py): a frame 20 mm inside the A4 sheet, n marks for sheet
@@ -129,13 +129,7 @@ class EsclAcquisitionTest : public QObject {
         return ok;
     }
 
-    QList<TPicProperties*> Pics() {
-        QList<TPicProperties*> pics;
-        const int count = static_cast<int>(form->PicRecords.size());
-        for (int n = 1; n <= count; ++n)
-            pics << form->PicRecords.at(form->FindPicBtn(n)).get();
-        return pics;
-    }
+    QList<TPicProperties*> Pics() { return Pages(*form); }
 
     QStringList Sides(int from = 0) {
         QStringList sides;
@@ -147,50 +141,18 @@ class EsclAcquisitionTest : public QObject {
         return sides;
     }
 
-    static QDialog* ScannerDialog() {
-        for (QWidget* w : QApplication::topLevelWidgets())
-            if (auto* d = qobject_cast<QDialog*>(w); d && d->isVisible() &&
-                                                     !qobject_cast<QMessageBox*>(w) &&
-                                                     d->windowTitle().startsWith("Scanner"))
-                return d;
-        return nullptr;
-    }
-
     // "Hole Bild" with the source and resolution set in the scanner's dialog, then "Scannen";
     // the dialog is closed once the pages are in.
     bool ScanWithDialog(const QString& source, double dpi) {
-        bool done = false;
-        QTimer poll;
-        connect(&poll, &QTimer::timeout, [&] {
-            QDialog* d = done ? nullptr : ScannerDialog();
-            if (!d)
-                return;
-            done = true;
-            if (auto* combo = d->findChild<QComboBox*>(QStringLiteral("source"))) {
-                const int i = combo->findData(source);
-                combo->setCurrentIndex(i);
-                emit combo->activated(i);
-            }
+        return AcquireWithDialog(*form, [&](QDialog* d) {
+            Choose(d, "source", source);
             // The device offers a list of resolutions.
-            if (auto* combo = d->findChild<QComboBox*>(QStringLiteral("resolution"))) {
-                const int i = combo->findData(dpi);
-                combo->setCurrentIndex(i);
-                emit combo->activated(i);
-            }
+            Choose(d, "resolution", dpi);
             // As a person would: once the dialog has shown the settings' consequences.
-            QTimer::singleShot(200, d, [d] {
-                for (QPushButton* b : d->findChildren<QPushButton*>())
-                    if (b->text() == QStringLiteral("Scannen"))
-                        b->click();
-            });
+            QTimer::singleShot(200, d,
+                               [d] { DialogButton(d, QStringLiteral("Scannen"))->click(); });
+            return true;
         });
-        poll.start(50);
-        QTimer::singleShot(60000, [] {
-            if (QDialog* d = ScannerDialog())
-                d->close();
-        });
-        form->GetPicBtnClick(Child<QToolButton>(*form, "GetPicBtn"));
-        return done;
     }
 
     void FastCopy(int dpi) {
@@ -218,14 +180,7 @@ private slots:
         QVERIFY(dir.isValid());
         QVERIFY(StartServer(0));
         // The window reads the printers once, when it is made.
-        bool ok = false;
-        Exec("lpadmin",
-             {"-p", kQueue, "-E", "-v", "velmora-pdf://" + Jobs.Folder(), "-m", kPpd, "-o",
-              "PageSize=A4"},
-             &ok);
-        QVERIFY(ok);
-        Exec("lpadmin", {"-d", kQueue}, &ok);
-        QVERIFY(ok);
+        QVERIFY(Jobs.Install());
         TPrinter::Printer().Reset();
         // Read by SANE at its first start in this process, which is still to come.
         qputenv("SANE_CONFIG_DIR", QFile::encodeName(dir.filePath("sane")));
@@ -450,50 +405,34 @@ private slots:
         QVERIFY(Control("card_at=10,15"));
         enum { Opened, Set, Previewing, Proposed, Scanning } step = Opened;
         QList<double> area;
-        QTimer poll;
-        connect(&poll, &QTimer::timeout, [&] {
-            QDialog* d = ScannerDialog();
-            if (!d || step == Scanning)
-                return;
-            auto button = [d](const char* text) -> QPushButton* {
-                for (QPushButton* b : d->findChildren<QPushButton*>())
-                    if (b->text() == QString::fromUtf8(text))
-                        return b;
-                return nullptr;
-            };
-            if (step == Opened) {
-                const std::pair<const char*, QVariant> settings[] = {
-                    {"source", QStringLiteral("Flatbed")}, {"resolution", 300.0}};
-                for (const auto& [name, value] : settings)
-                    if (auto* combo = d->findChild<QComboBox*>(QString::fromLatin1(name))) {
-                        const int i = combo->findData(value);
-                        combo->setCurrentIndex(i);
-                        emit combo->activated(i);
-                    }
-                step = Set;
-            } else if (step == Set) {
-                // Once the dialog shows what the settings changed.
-                button("Vorschau")->click();
-                step = Previewing;
-            } else if (step == Previewing && button("Automatisch")->isEnabled() &&
-                       button("Scannen")->isEnabled()) {
-                button("Automatisch")->click();
-                step = Proposed;
-            } else if (step == Proposed) {
-                for (const char* name : {"tl-x", "tl-y", "br-x", "br-y"})
-                    if (auto* spin = d->findChild<QDoubleSpinBox*>(QString::fromLatin1(name)))
-                        area << spin->value();
-                button("Scannen")->click();
-                step = Scanning;
-            }
-        });
-        poll.start(100);
-        QTimer::singleShot(60000, [] {
-            if (QDialog* d = ScannerDialog())
-                d->close();
-        });
-        form->GetPicBtnClick(Child<QToolButton>(*form, "GetPicBtn"));
-        poll.stop();
+        AcquireWithDialog(
+            *form,
+            [&](QDialog* d) {
+                auto button = [d](const char* text) {
+                    return DialogButton(d, QString::fromUtf8(text));
+                };
+                if (step == Opened) {
+                    Choose(d, "source", QStringLiteral("Flatbed"));
+                    Choose(d, "resolution", 300.0);
+                    step = Set;
+                } else if (step == Set) {
+                    // Once the dialog shows what the settings changed.
+                    button("Vorschau")->click();
+                    step = Previewing;
+                } else if (step == Previewing && button("Automatisch")->isEnabled() &&
+                           button("Scannen")->isEnabled()) {
+                    button("Automatisch")->click();
+                    step = Proposed;
+                } else if (step == Proposed) {
+                    for (const char* name : {"tl-x", "tl-y", "br-x", "br-y"})
+                        if (auto* spin = d->findChild<QDoubleSpinBox*>(QString::fromLatin1(name)))
+                            area << spin->value();
+                    button("Scannen")->click();
+                    step = Scanning;
+                }
+                return step == Scanning;
+            },
+            100);
         QCOMPARE(step, Scanning);
         // The card spans 10 to 95.6 mm and 15 to 69 mm; 2 mm around it.
         const QList<double> expected{8, 13, 97.6, 71};

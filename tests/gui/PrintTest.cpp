@@ -44,7 +44,6 @@
 
 namespace {
 
-const QString kPpd = QStringLiteral("lsb/usr/cupsfilters/Generic-PDF_Printer-PDF.ppd");
 const QString kQueue = QStringLiteral("Kopierer");
 const TPrintedJobs Jobs(kQueue);
 
@@ -223,14 +222,7 @@ private slots:
     }
 
     void init() {
-        bool ok = false;
-        Exec("lpadmin",
-             {"-p", kQueue, "-E", "-v", "velmora-pdf://" + Jobs.Folder(), "-m", kPpd, "-o",
-              "PageSize=A4"},
-             &ok);
-        QVERIFY(ok);
-        Exec("lpadmin", {"-d", kQueue}, &ok);
-        QVERIFY(ok);
+        QVERIFY(Jobs.Install());
         Exec("cancel", {"-a", "-x"});
         QDir(Jobs.Folder()).removeRecursively();
         TPrinter::Printer().Reset();

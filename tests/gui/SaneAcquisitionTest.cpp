@@ -8,6 +8,7 @@
 #include "layout/PicObj.h"
 #include "tests/gui/GuiTestEnv.h"
 #include "tests/support/DialogRecorder.h"
+#include "tests/support/ScannerDialogs.h"
 #include "twain/Twain.h"
 
 #include <QAction>
@@ -51,14 +52,6 @@ QStringList ProgressTexts() {
     return texts;
 }
 
-QDialog* ScannerDialog() {
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (auto* d = qobject_cast<QDialog*>(w);
-            d && d->isVisible() && d->windowTitle().startsWith(QStringLiteral("Scanner")))
-            return d;
-    return nullptr;
-}
-
 } // namespace
 
 class SaneAcquisitionTest : public QObject {
@@ -67,45 +60,20 @@ class SaneAcquisitionTest : public QObject {
     std::unique_ptr<DialogRecorder> dialogs;
     std::unique_ptr<TMainForm> form;
 
-    QList<TPicProperties*> Pics() {
-        QList<TPicProperties*> pics;
-        const int count = static_cast<int>(form->PicRecords.size());
-        for (int n = 1; n <= count; ++n)
-            pics << form->PicRecords.at(form->FindPicBtn(n)).get();
-        return pics;
-    }
+    QList<TPicProperties*> Pics() { return Pages(*form); }
 
     // A normal acquisition whose scanner dialog is set as the user would: the source, the
     // resolution and the page height, then "Scannen". False when the dialog never came.
     bool ScanWithDialog(const QString& source, double dpi, double heightMM) {
-        bool done = false;
-        QTimer poll;
-        connect(&poll, &QTimer::timeout, [&] {
-            QDialog* d = done ? nullptr : ScannerDialog();
-            if (!d)
-                return;
-            done = true;
-            if (auto* combo = d->findChild<QComboBox*>(QStringLiteral("source"))) {
-                const int i = combo->findData(source);
-                combo->setCurrentIndex(i);
-                emit combo->activated(i);
-            }
+        return AcquireWithDialog(*form, [&](QDialog* d) {
+            Choose(d, "source", source);
             if (auto* spin = d->findChild<QDoubleSpinBox*>(QStringLiteral("resolution")))
                 spin->setValue(dpi);
             if (auto* height = d->findChild<QDoubleSpinBox*>(QStringLiteral("br-y")))
                 height->setValue(heightMM);
-            for (QPushButton* b : d->findChildren<QPushButton*>())
-                if (b->text() == QStringLiteral("Scannen"))
-                    b->click();
+            DialogButton(d, QStringLiteral("Scannen"))->click();
+            return true;
         });
-        poll.start(50);
-        // A dialog that never comes, or a scan that never ends, must not hang the test.
-        QTimer::singleShot(60000, [] {
-            if (QDialog* d = ScannerDialog())
-                d->close();
-        });
-        form->GetPicBtnClick(Child<QToolButton>(*form, "GetPicBtn"));
-        return done;
     }
 
 private slots:

@@ -23,7 +23,6 @@
 
 namespace {
 
-const QString kPpd = QStringLiteral("lsb/usr/cupsfilters/Generic-PDF_Printer-PDF.ppd");
 const QString kQueue = QStringLiteral("Tastenkopierer");
 const TPrintedJobs Jobs(kQueue);
 
@@ -100,14 +99,7 @@ private slots:
         presses["copy"] = 0;
         Press("email");
         presses["email"] = 0;
-        bool ok = false;
-        Exec("lpadmin",
-             {"-p", kQueue, "-E", "-v", "velmora-pdf://" + Jobs.Folder(), "-m", kPpd, "-o",
-              "PageSize=A4"},
-             &ok);
-        QVERIFY(ok);
-        Exec("lpadmin", {"-d", kQueue}, &ok);
-        QVERIFY(ok);
+        QVERIFY(Jobs.Install());
         TPrinter::Printer().Reset();
         qputenv("VELMORA_TWAIN_DSM", TWAIN_DSM);
         qputenv("VELMORA_TWAIN_SOURCES", SANE_SOURCES);

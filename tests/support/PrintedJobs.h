@@ -78,6 +78,19 @@ public:
         return false;
     }
 
+    // Sets the queue up as the scheduler's default printer: A4, every job a PDF file in Folder().
+    // The window reads the printers once, when it is made.
+    bool Install() const {
+        bool ok = false;
+        Exec("lpadmin",
+             {"-p", m_queue, "-E", "-v", "velmora-pdf://" + Folder(), "-m",
+              "lsb/usr/cupsfilters/Generic-PDF_Printer-PDF.ppd", "-o", "PageSize=A4"},
+             &ok);
+        if (ok)
+            Exec("lpadmin", {"-d", m_queue}, &ok);
+        return ok;
+    }
+
 private:
     QString m_queue;
 };
